@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build, the tests and the demo need and this
+# machine lacks. Safe to run again: it does nothing when everything is there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang clang-format libclang-rt-14-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libsimpleini-dev
+  g++-mingw-w64-i686-posix mingw-w64-tools
+  wine wine32:i386 wine64
+  gcc-multilib
+  xvfb xauth x11-utils xdotool imagemagick
+  procps
+)
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+# wine32 is an i386 package: the architecture must be known to dpkg first.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends \
+    "${missing[@]}"
+elif [ "${need_update:-0}" = 1 ]; then
+  "${sudo_cmd[@]}" apt-get update -q
+fi

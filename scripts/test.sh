@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds every preset and runs every suite.
+#   scripts/test.sh                 all presets
+#   scripts/test.sh linux windows   only these
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows)
+
+jobs=$(nproc)
+failed=()
+for p in "${presets[@]}"; do
+  echo "=== preset $p: configure and build"
+  start=$(date +%s)
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" -j"$jobs"
+  echo "=== preset $p: test"
+  if ! ctest --preset "$p" -j"$jobs"; then
+    failed+=("$p")
+  fi
+  echo "=== preset $p took $(( $(date +%s) - start )) s"
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED presets: ${failed[*]}"
+  exit 1
+fi
+echo "All presets passed: ${presets[*]}"
