@@ -1,0 +1,187 @@
+// Events on POSIX: each one a flag guarded by its own mutex, plus the waiters registered on it.
+//
+// A wait for several events registers one waiter (a mutex, a condition variable and a
+// "notified" flag) with each of them; SetEvent notifies the waiters registered on that event.
+// So a thread waits on any number of events at once and sleeps until one is set, with no
+// polling. Handles are serial numbers looked up in a registry, never reused, so a handle that
+// was closed is recognised as such instead of reaching freed memory.
+#include "runtime/Event.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace rt {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Waiter {
+  std::mutex m;
+  std::condition_variable cv;
+  bool notified = false;
+};
+
+struct EventObject {
+  std::mutex m;
+  bool manualReset = false;
+  bool signalled = false;
+  std::vector<Waiter*> waiters;
+};
+
+class Registry {
+ public:
+  EventHandle Add(std::shared_ptr<EventObject> event) {
+    std::lock_guard lock(m_);
+    std::uintptr_t id = ++lastId_;
+    events_.emplace(id, std::move(event));
+    return reinterpret_cast<EventHandle>(id);
+  }
+  std::shared_ptr<EventObject> Find(EventHandle handle) {
+    std::lock_guard lock(m_);
+    auto it = events_.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == events_.end() ? nullptr : it->second;
+  }
+  bool Remove(EventHandle handle) {
+    std::lock_guard lock(m_);
+    return events_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 1;
+  }
+
+ private:
+  std::mutex m_;
+  std::uintptr_t lastId_ = 0;
+  std::unordered_map<std::uintptr_t, std::shared_ptr<EventObject>> events_;
+};
+
+Registry& Events() {
+  static Registry* registry = new Registry;  // threads may still use events at exit
+  return *registry;
+}
+
+// Locks a set of events in address order, so two multi-waits never deadlock each other.
+class LockedEvents {
+ public:
+  explicit LockedEvents(const std::vector<std::shared_ptr<EventObject>>& events) {
+    for (const auto& e : events) distinct_.push_back(e.get());
+    std::sort(distinct_.begin(), distinct_.end());
+    distinct_.erase(std::unique(distinct_.begin(), distinct_.end()), distinct_.end());
+    for (EventObject* e : distinct_) e->m.lock();
+  }
+  ~LockedEvents() {
+    for (auto it = distinct_.rbegin(); it != distinct_.rend(); ++it) (*it)->m.unlock();
+  }
+  const std::vector<EventObject*>& Distinct() const { return distinct_; }
+
+ private:
+  std::vector<EventObject*> distinct_;
+};
+
+// With the events locked: the lowest signalled index, consuming it if auto-reset.
+std::optional<std::uint32_t> TakeSignalled(
+    const std::vector<std::shared_ptr<EventObject>>& events) {
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (!events[i]->signalled) continue;
+    if (!events[i]->manualReset) events[i]->signalled = false;
+    return static_cast<std::uint32_t>(i);
+  }
+  return std::nullopt;
+}
+
+void Unregister(const LockedEvents& locked, Waiter* waiter) {
+  for (EventObject* e : locked.Distinct()) {
+    std::erase(e->waiters, waiter);
+  }
+}
+
+std::uint32_t WaitForEvents(const std::vector<std::shared_ptr<EventObject>>& events,
+                            std::uint32_t timeoutMs) {
+  const bool infinite = timeoutMs == kInfinite;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
+  Waiter waiter;
+  bool registered = false;
+  for (;;) {
+    {
+      LockedEvents locked(events);
+      if (auto index = TakeSignalled(events)) {
+        if (registered) Unregister(locked, &waiter);
+        return kWaitObject0 + *index;
+      }
+      if (!infinite && Clock::now() >= deadline) {
+        if (registered) Unregister(locked, &waiter);
+        return kWaitTimeout;
+      }
+      if (!registered) {
+        for (EventObject* e : locked.Distinct()) e->waiters.push_back(&waiter);
+        registered = true;
+      }
+      // Cleared while the events are locked, so a SetEvent after the unlock is not missed.
+      std::lock_guard lock(waiter.m);
+      waiter.notified = false;
+    }
+    std::unique_lock lock(waiter.m);
+    if (infinite) {
+      waiter.cv.wait(lock, [&] { return waiter.notified; });
+    } else {
+      waiter.cv.wait_until(lock, deadline, [&] { return waiter.notified; });
+    }
+  }
+}
+
+}  // namespace
+
+EventHandle CreateEventA(bool manualReset, bool initialState) {
+  auto event = std::make_shared<EventObject>();
+  event->manualReset = manualReset;
+  event->signalled = initialState;
+  return Events().Add(std::move(event));
+}
+
+bool SetEvent(EventHandle handle) {
+  auto event = Events().Find(handle);
+  if (!event) return false;
+  std::lock_guard lock(event->m);
+  event->signalled = true;
+  for (Waiter* waiter : event->waiters) {
+    std::lock_guard waiterLock(waiter->m);
+    waiter->notified = true;
+    waiter->cv.notify_one();
+  }
+  return true;
+}
+
+bool ResetEvent(EventHandle handle) {
+  auto event = Events().Find(handle);
+  if (!event) return false;
+  std::lock_guard lock(event->m);
+  event->signalled = false;
+  return true;
+}
+
+bool CloseEvent(EventHandle handle) {
+  return handle != nullptr && Events().Remove(handle);
+}
+
+std::uint32_t WaitForSingleObject(EventHandle event, std::uint32_t timeoutMs) {
+  return WaitForMultipleObjects(1, &event, timeoutMs);
+}
+
+std::uint32_t WaitForMultipleObjects(std::uint32_t count, const EventHandle* handles,
+                                     std::uint32_t timeoutMs) {
+  constexpr std::uint32_t kMaximumWaitObjects = 64;
+  if (count == 0 || count > kMaximumWaitObjects || handles == nullptr) return kWaitFailed;
+  std::vector<std::shared_ptr<EventObject>> events;
+  events.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    auto event = Events().Find(handles[i]);
+    if (!event) return kWaitFailed;
+    events.push_back(std::move(event));
+  }
+  return WaitForEvents(events, timeoutMs);
+}
+
+}  // namespace rt

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "LambdaThread.h"
+#include "runtime/Event.h"
+#include "runtime/HiddenWindow.h"
+#include "runtime/MainThread.h"
+
+namespace rt {
+namespace {
+
+using std::chrono::milliseconds;
+using test::LambdaThread;
+
+constexpr std::uint32_t kPortEvent = 1025;
+
+class HiddenWindowTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetMainThreadWakeup(nullptr);
+    CheckSynchronize();
+  }
+};
+
+TEST_F(HiddenWindowTest, SendOnTheOwnerThreadCallsTheProcedureDirectly) {
+  std::vector<std::uintptr_t> seen;
+  HiddenWindow window([&](Message& m) {
+    if (m.Msg == kPortEvent) {
+      seen.push_back(m.WParam);
+      m.Result = 7;
+    }
+  });
+  EXPECT_EQ(window.SendMessageA(kPortEvent, 4, 0), 7);
+  EXPECT_EQ(seen, std::vector<std::uintptr_t>{4});
+  EXPECT_EQ(window.SendMessageA(1, 0, 0), 0) << "a message the procedure ignores yields 0";
+}
+
+TEST_F(HiddenWindowTest, SendFromAnotherThreadBlocksUntilTheOwnerHasHandledIt) {
+  std::thread::id handledOn;
+  HiddenWindow window([&](Message& m) {
+    handledOn = std::this_thread::get_id();
+    m.Result = static_cast<std::intptr_t>(m.WParam) * 2;
+  });
+  std::atomic<bool> returned{false};
+  std::intptr_t result = 0;
+  std::thread sender([&] {
+    result = window.SendMessageA(kPortEvent, 21, 0);
+    returned = true;
+  });
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_FALSE(returned.load()) << "returned before the owner delivered the message";
+  const auto deadline = std::chrono::steady_clock::now() + milliseconds(test::kGenerousMs);
+  while (!DeliverSentMessages() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  sender.join();
+  EXPECT_EQ(result, 42);
+  EXPECT_EQ(handledOn, std::this_thread::get_id());
+}
+
+TEST_F(HiddenWindowTest, WaitForOnTheOwnerThreadDeliversSentMessagesInOrder) {
+  std::vector<std::uintptr_t> seen;
+  HiddenWindow window([&](Message& m) { seen.push_back(m.WParam); });
+  LambdaThread t([&](LambdaThread&) {
+    for (std::uintptr_t bit : {1u, 4u, 64u, 8u}) window.SendMessageA(kPortEvent, bit, 0);
+  });
+  t.Resume();
+  t.WaitFor();
+  EXPECT_EQ(seen, (std::vector<std::uintptr_t>{1, 4, 64, 8}));
+}
+
+TEST_F(HiddenWindowTest, WindowOwnedByAWorkerIsServedByThatWorkersWait) {
+  std::thread::id handledOn, ownerId;
+  std::thread owner([&] {
+    ownerId = std::this_thread::get_id();
+    HiddenWindow window([&](Message&) { handledOn = std::this_thread::get_id(); });
+    LambdaThread sender([&](LambdaThread&) { window.SendMessageA(kPortEvent, 1, 0); });
+    sender.Resume();
+    sender.WaitFor();
+  });
+  owner.join();
+  EXPECT_EQ(handledOn, ownerId);
+}
+
+TEST_F(HiddenWindowTest, SendToAMainThreadWindowWakesTheMainLoop) {
+  std::atomic<int> wakes{0};
+  SetMainThreadWakeup([&] { ++wakes; });
+  bool handled = false;
+  HiddenWindow window([&](Message&) { handled = true; });
+  std::thread sender([&] { window.SendMessageA(kPortEvent, 1, 0); });
+  // A loop that only knows the wake-up and CheckSynchronize still serves the window.
+  while (!handled) {
+    if (wakes.load() > 0) CheckSynchronize();
+    std::this_thread::yield();
+  }
+  sender.join();
+  EXPECT_GE(wakes.load(), 1);
+}
+
+TEST_F(HiddenWindowTest, ExceptionFromTheProcedureReachesTheSender) {
+  HiddenWindow window([](Message&) { throw std::runtime_error("handler raised"); });
+  std::string caught;
+  LambdaThread t([&](LambdaThread&) {
+    try {
+      window.SendMessageA(kPortEvent, 1, 0);
+    } catch (const std::runtime_error& e) {
+      caught = e.what();
+    }
+  });
+  t.Resume();
+  t.WaitFor();
+  EXPECT_EQ(caught, "handler raised");
+}
+
+TEST_F(HiddenWindowTest, DestroyingTheWindowReleasesAWaitingSender) {
+  auto window = std::make_unique<HiddenWindow>([](Message& m) { m.Result = 5; });
+  Event queued(true, false);
+  SetMainThreadWakeup([&] { queued.Set(); });  // called once the message is in the queue
+  std::atomic<bool> returned{false};
+  std::intptr_t result = -1;
+  std::thread sender([&] {
+    result = window->SendMessageA(kPortEvent, 1, 0);
+    returned = true;
+  });
+  ASSERT_TRUE(queued.Wait(test::kGenerousMs));
+  window.reset();
+  sender.join();
+  EXPECT_TRUE(returned.load());
+  EXPECT_EQ(result, 0) << "a window that went away never handled the message";
+}
+
+}  // namespace
+}  // namespace rt
