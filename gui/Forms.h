@@ -341,8 +341,9 @@ class Application {
 
 Application& App();
 
-// Runs a handler; an exception that escapes it goes to the application's error box.
-void Dispatch(const std::function<void()>& handler);
+// Runs a handler; an exception that escapes it goes to the application's error box. Returns
+// whether the handler completed without raising.
+bool Dispatch(const std::function<void()>& handler);
 
 // The text the error box shows for a message: a full stop is appended when the last character
 // sorts after '.'.
