@@ -167,15 +167,16 @@ void HeadlessBackend::WaitForWake(std::int64_t realTimeoutMs) {
 
 void HeadlessBackend::AdvanceBy(std::int64_t ms) {
   if (!virtual_) {
-    const std::int64_t end = NowMs() + ms;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
       ProcessMessages();
-      const std::int64_t now = NowMs();
+      const auto now = std::chrono::steady_clock::now();
       if (now >= end) return;
-      std::int64_t until = end;
+      // Rounded up, so the last wait does not end a fraction of a millisecond early.
+      std::int64_t wait = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
       const std::int64_t due = NextDueMs();
-      if (due >= 0) until = std::min(until, due);
-      WaitForWake(std::max<std::int64_t>(0, until - now));
+      if (due >= 0) wait = std::min(wait, std::max<std::int64_t>(0, due - NowMs()));
+      WaitForWake(wait);
     }
   }
   const std::int64_t target = virtualNow_ + ms;
