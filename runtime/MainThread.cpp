@@ -94,9 +94,14 @@ void Synchronize(const std::function<void()>& call) {
   entry->call = call;
   entry->blocking = true;
   Enqueue(entry);
-  std::unique_lock lock(entry->m);
-  entry->cv.wait(lock, [&] { return entry->done; });
-  if (entry->error) std::rethrow_exception(entry->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(entry->m);
+    entry->cv.wait(lock, [&] { return entry->done; });
+    // Taken out under the lock so that only this thread holds the exception from here on.
+    error = std::move(entry->error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void Post(std::function<void()> call) {
@@ -133,7 +138,7 @@ bool CheckSynchronize() {
       error = std::current_exception();
     }
     std::lock_guard lock(entry->m);
-    entry->error = error;
+    entry->error = std::move(error);
     entry->done = true;
     entry->cv.notify_all();
   }

@@ -22,7 +22,7 @@ namespace {
 
 void Release(detail::SentMessage& sent, std::exception_ptr error) {
   std::lock_guard lock(sent.m);
-  sent.error = error;
+  sent.error = std::move(error);
   sent.handled = true;
   sent.cv.notify_all();
 }
@@ -77,9 +77,14 @@ std::intptr_t HiddenWindow::SendMessageA(std::uint32_t msg, std::uintptr_t wPara
   impl_->inbox->arrived.Set();
   // The main thread's loop learns of the message through the same wake-up as a hand-over.
   if (impl_->ownedByMainThread) Post([] { DeliverSentMessages(); });
-  std::unique_lock lock(sent->m);
-  sent->cv.wait(lock, [&] { return sent->handled; });
-  if (sent->error) std::rethrow_exception(sent->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(sent->m);
+    sent->cv.wait(lock, [&] { return sent->handled; });
+    // Taken out under the lock so that only this thread holds the exception from here on.
+    error = std::move(sent->error);
+  }
+  if (error) std::rethrow_exception(error);
   return sent->message.Result;
 }
 
@@ -107,7 +112,7 @@ bool DeliverSentMessages() {
     } catch (...) {
       error = std::current_exception();
     }
-    Release(*sent, error);
+    Release(*sent, std::move(error));
   }
   return deliveredAny;
 }
