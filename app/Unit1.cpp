@@ -1,0 +1,260 @@
+#include "app/Unit1.h"
+
+#include <algorithm>
+#include <string>
+
+#include "app/ConsoleLogic.h"
+#include "app/Form1Layout.h"
+#include "app/SettingsFile.h"
+#include "app/WindowPlacement.h"
+#include "runtime/MainThread.h"
+
+TForm1* Form1 = nullptr;
+
+using namespace app;
+
+namespace {
+
+constexpr const char* kSection = "APP";
+constexpr const char* kKeyTop = "TOP";
+constexpr const char* kKeyLeft = "LEFT";
+constexpr const char* kKeyComPort = "COM PORT";
+constexpr int kDefaultPosition = 200;
+
+std::string SettingsPath() {
+  return AppDir + kSettingsFileName;
+}
+
+}  // namespace
+
+TForm1::TForm1(drv::CommDriver* driver)
+    : gui::Form("Form1"),
+      cmdOpen(Loaded().Component<gui::Button>("cmdOpen")),
+      cmdClose(Component<gui::Button>("cmdClose")),
+      cboCOM(Component<gui::ComboBox>("cboCOM")),
+      chkConf(Component<gui::CheckBox>("chkConf")),
+      cmdErase(Component<gui::Button>("cmdErase")),
+      sBar(Component<gui::StatusBar>("sBar")),
+      Image1(Component<gui::Image>("Image1")),
+      Cx1(driver),
+      Timer1(*Timers().at(0)),
+      Timer2(*Timers().at(1)),
+      Label1(Component<gui::Label>("Label1")),
+      Label2(Component<gui::Label>("Label2")),
+      Label3(Component<gui::Label>("Label3")),
+      Image2(Component<gui::Image>("Image2")),
+      self_(std::make_shared<TForm1*>(this)) {
+  ConfigureCx1(Cx1);
+  Cx1.OnRxChar = [this](TObject* s, int count) { Cx1RxChar(s, count); };
+  Timer1.OnTimer = [this](TObject* s) { Timer1Timer(s); };
+  Timer2.OnTimer = [this](TObject* s) { Timer2Timer(s); };
+  cmdOpen.OnClick = [this](TObject* s) { cmdOpenClick(s); };
+  cmdClose.OnClick = [this](TObject* s) { cmdCloseClick(s); };
+  cmdErase.OnClick = [this](TObject* s) { cmdEraseClick(s); };
+  Label3.OnClick = [this](TObject* s) { Label3Click(s); };
+  OnCreate = [this](TObject* s) { FormCreate(s); };
+  OnClose = [this](TObject* s, gui::TCloseAction& action) { FormClose(s, action); };
+  if (Form1 == nullptr) Form1 = this;
+  gui::Dispatch([this] { OnCreate(this); });
+}
+
+TForm1::~TForm1() {
+  *self_ = nullptr;
+  // Destroying an open port closes it, and handed-over receive events may still run during
+  // that close; they must not reach a window that is half gone.
+  Cx1.OnRxChar = nullptr;
+  for (const auto& timer : Timers()) timer->OnTimer = nullptr;
+  if (Form1 == this) Form1 = nullptr;
+}
+
+TForm1& TForm1::Loaded() {
+  if (!layoutLoaded_) {
+    LoadForm1Layout(*this);
+    layoutLoaded_ = true;
+  }
+  return *this;
+}
+
+template <typename C>
+C& TForm1::Component(const char* name) {
+  auto* control = dynamic_cast<C*>(Find(name));
+  if (control == nullptr) throw Exception(std::string("The layout has no control ") + name);
+  return *control;
+}
+
+void TForm1::FormCreate(TObject*) {
+  AppDir = AppDirFrom(CurrentDirectory());
+  TIniFile settings(SettingsPath());
+  const Position stored{settings.ReadInteger(kSection, kKeyLeft, kDefaultPosition),
+                        settings.ReadInteger(kSection, kKeyTop, kDefaultPosition)};
+  std::vector<gui::Rect> screens;
+  if (gui::Backend* backend = gui::App().GetBackend()) screens = backend->Screens();
+  const Position shown = ReachablePosition(stored, ClientWidth(), ClientHeight(), screens);
+  SetTop(shown.Top);
+  SetLeft(shown.Left);
+  cboCOM.SetItemIndex(settings.ReadInteger(kSection, kKeyComPort, 0) - 1);
+  ApplyPortMappings(settings);
+}
+
+void TForm1::FormClose(TObject*, gui::TCloseAction& Action) {
+  if (ReceiveHandlerDepth > 0) {
+    // Closing the port here would wait for the event thread, which waits for this handler.
+    PendingWindowClose = true;
+    Action = gui::caNone;
+    return;
+  }
+  if (Cx1.Connected()) ClosePort();
+  try {
+    TIniFile settings(SettingsPath());
+    settings.WriteInteger(kSection, kKeyTop, Top());
+    settings.WriteInteger(kSection, kKeyLeft, Left());
+    settings.WriteInteger(kSection, kKeyComPort, cboCOM.ItemIndex() + 1);
+  } catch (const EIniFileException& e) {
+    // Refusing to close over a settings file that cannot be written would trap the user.
+    gui::App().ShowException(e);
+  }
+}
+
+void TForm1::cmdOpenClick(TObject*) {
+  WakeTicks = 0;
+  const int index = cboCOM.ItemIndex();
+  const bool chosen = index >= 0 && static_cast<std::size_t>(index) < PortChoiceTable.size();
+  Cx1.SetPort(chosen ? PortChoiceTable[static_cast<std::size_t>(index)] : COM1);
+  Cx1.SetDataBits(dbEight);
+  Cx1.SetBaudRate(br115200);
+  Cx1.Parity().SetBits(prNone);
+  Cx1.Open();
+  if (!Cx1.Connected()) return;
+  WakingUp = 1;
+  Erasing = 0;
+  // A completion left over from an earlier run must not close this new connection.
+  Timer2.SetEnabled(false);
+  cmdClose.SetEnabled(true);
+  cmdOpen.SetEnabled(false);
+  sBar.SetPanelText("COM Port opened, switch Box to Power ON");
+}
+
+void TForm1::cmdCloseClick(TObject*) {
+  if (ReceiveHandlerDepth > 0) {
+    PendingPortClose = true;
+    return;
+  }
+  Timer1.SetEnabled(false);
+  gui::App().ProcessMessages();
+  if (Cx1.Connected()) ClosePort();
+  cmdOpen.SetEnabled(true);
+  cmdClose.SetEnabled(false);
+  cmdErase.SetEnabled(false);
+  chkConf.SetEnabled(false);
+  sBar.SetPanelText("COM Port closed, please switch Box to Power OFF");
+  Label1.SetCaption("COMPLETE");
+}
+
+void TForm1::ClosePort() {
+  // A close already under way (this thread is inside its wait) finishes the job.
+  if (PortClosing) return;
+  PortClosing = true;
+  try {
+    Cx1.Close();
+  } catch (...) {
+    PortClosing = false;
+    throw;
+  }
+  PortClosing = false;
+  // A receive event handled during the close may have started waking again; nothing may be
+  // written to the closed port.
+  Timer1.SetEnabled(false);
+}
+
+void TForm1::Label3Click(TObject*) {
+  if (gui::Backend* backend = gui::App().GetBackend()) backend->OpenDocument(kLinkAddress);
+}
+
+void TForm1::Cx1RxChar(TObject*, int Count) {
+  ++ReceiveHandlerDepth;
+  struct Leave {
+    TForm1& form;
+    ~Leave() { form.LeaveReceiveHandler(); }
+  } leave{*this};
+
+  gui::App().ProcessMessages();
+  if (Count < 1) return;
+  if (WakingUp == 1) {
+    Timer1.SetEnabled(true);
+    ReadAndScan(Count, [](std::string_view text) { ScanWhileWaking(text); });
+  }
+  if (Erasing == 1) {
+    ReadAndScan(Count, [this](std::string_view text) { ScanWhileErasing(text, Timer2); });
+  }
+}
+
+template <typename Scan>
+void TForm1::ReadAndScan(int count, Scan scan) {
+  // Whatever arrives is scanned, also a short read; a count beyond the buffer comes in pieces.
+  int remaining = count;
+  while (remaining > 0) {
+    const int piece = std::min(remaining, static_cast<int>(ReceiveBuffer.size()));
+    const int n = Cx1.Read(ReceiveBuffer.data(), piece);
+    if (n > 0) scan(BytesToText(ReceiveBuffer.data(), n));
+    if (n < piece) return;
+    remaining -= piece;
+  }
+}
+
+void TForm1::LeaveReceiveHandler() {
+  if (--ReceiveHandlerDepth > 0) return;
+  if (!PendingPortClose && !PendingWindowClose) return;
+  // Runs once the event thread has been released from this handler.
+  std::weak_ptr<TForm1*> self = self_;
+  rt::Post([self] {
+    auto form = self.lock();
+    if (form && *form) (*form)->RunDeferredCloses();
+  });
+}
+
+void TForm1::RunDeferredCloses() {
+  const bool port = PendingPortClose;
+  const bool window = PendingWindowClose;
+  PendingPortClose = false;
+  PendingWindowClose = false;
+  // A close already under way ends in the same closed state.
+  if (port && !PortClosing) gui::Dispatch([this] { cmdCloseClick(&cmdClose); });
+  if (window) Close();
+}
+
+void TForm1::Timer1Timer(TObject*) {
+  if (!Cx1.Connected()) {
+    // Waking belongs to an open port only.
+    Timer1.SetEnabled(false);
+    return;
+  }
+  ++WakeTicks;
+  if (WakeTicks > 39) Timer1.SetEnabled(false);
+  if (WakingUp == 1) {
+    Cx1.Write(&WakeByte, 1);
+    sBar.SetPanelText("Serial connected, sending stopbit (" + std::to_string(WakeTicks) + ")");
+  } else {
+    Timer1.SetEnabled(false);
+    sBar.SetPanelText("Receiver connected");
+    cmdErase.SetEnabled(true);
+    chkConf.SetEnabled(true);
+  }
+}
+
+void TForm1::cmdEraseClick(TObject*) {
+  if (!Cx1.Connected()) return;
+  cmdErase.SetEnabled(false);
+  chkConf.SetEnabled(false);
+  sBar.SetPanelText("Erasing data, please wait");
+  Erasing = 1;
+  Cx1.WriteString(std::string(chkConf.Checked() ? EraseScriptWithConfig : EraseScriptUserOnly));
+  Cx1.Write(&WakeByte, 1);
+  Label1.SetCaption("WORKING");
+}
+
+void TForm1::Timer2Timer(TObject*) {
+  Timer2.SetEnabled(false);
+  Erasing = 0;
+  sBar.SetPanelText("Complete, please switch Box to Power OFF");
+  cmdClose.Click();
+}
