@@ -1,0 +1,202 @@
+#include "tools/boxsim/Console.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace boxsim {
+
+namespace {
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
+
+std::string Trim(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  std::size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+std::vector<std::string> Words(const std::string& s) {
+  std::istringstream in(s);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+bool ParseHex(std::string text, std::uint32_t& value) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
+  if (text.empty() || text.size() > 8) return false;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(text.c_str(), &end, 16);
+  if (*end != '\0') return false;
+  value = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+Console::Console(Flash& flash, std::chrono::milliseconds sectorTime, Sink print, Sink log,
+                 SectorGate gate)
+    : flash_(flash),
+      sectorTime_(sectorTime),
+      print_(std::move(print)),
+      log_(std::move(log)),
+      gate_(std::move(gate)) {}
+
+void Console::Reset() {
+  commands_.clear();
+  erase_.reset();
+  held_ = false;
+}
+
+void Console::RunLine(const std::string& line, Clock::time_point now) {
+  std::size_t start = 0;
+  while (start <= line.size()) {
+    std::size_t semi = line.find(';', start);
+    if (semi == std::string::npos) semi = line.size();
+    std::string command = Trim(line.substr(start, semi - start));
+    if (!command.empty()) commands_.push_back(command);
+    start = semi + 1;
+  }
+  Advance(now);
+}
+
+void Console::Advance(Clock::time_point now) {
+  for (;;) {
+    if (erase_) {
+      while (erase_->next <= erase_->last && erase_->due <= now) {
+        if (held_ ||
+            (gate_ && !gate_(erase_->next - erase_->first, erase_->last - erase_->first + 1))) {
+          held_ = true;
+          return;
+        }
+        std::string error = flash_.EraseSector(erase_->next);
+        if (!error.empty()) {
+          print_("\nError: " + error + "\n");
+          log_(error);
+          erase_.reset();
+          break;
+        }
+        print_(".");
+        ++erase_->next;
+        erase_->due += sectorTime_;
+      }
+      if (!erase_) continue;
+      if (erase_->next <= erase_->last) return;  // more sectors, later
+      std::uint32_t count = erase_->last - erase_->first + 1;
+      print_(" done\nErased " + std::to_string(count) + " sectors\n");
+      log_("erased " + Hex(flash_.SectorStart(erase_->first)) + ".." +
+           Hex(flash_.SectorStart(erase_->last + 1) - 1));
+      erase_.reset();
+    }
+    if (commands_.empty()) return;
+    std::string command = commands_.front();
+    commands_.pop_front();
+    Execute(command, now);
+  }
+}
+
+std::optional<Clock::time_point> Console::NextDeadline() const {
+  if (erase_ && !held_) return erase_->due;
+  return std::nullopt;
+}
+
+void Console::Execute(const std::string& command, Clock::time_point now) {
+  std::vector<std::string> w = Words(command);
+  const std::string& verb = w[0];
+  if (verb == "protect" && w.size() == 4 && (w[1] == "on" || w[1] == "off")) {
+    Protect(w[1], w[2], w[3]);
+  } else if (verb == "protect") {
+    print_("Usage: protect on|off START END\n");
+  } else if (verb == "erase" && w.size() == 3) {
+    StartErase(w[1], w[2], now);
+  } else if (verb == "erase") {
+    print_("Usage: erase START END\n");
+  } else if (verb == "vfd") {
+    std::string text = Trim(command.substr(3));
+    flash_.SetDisplay(text);
+    print_("VFD: " + text + "\n");
+    log_("display shows \"" + text + "\"");
+  } else if (verb == "flinfo") {
+    const FlashGeometry& g = flash_.Geometry();
+    std::uint32_t locked = 0;
+    for (std::uint32_t s = 0; s < g.SectorCount(); ++s) locked += flash_.Protected(s) ? 1 : 0;
+    print_("Flash: " + std::to_string(g.size >> 10) + " KiB at " + Hex(g.base) + ", " +
+           std::to_string(g.SectorCount()) + " sectors of " + std::to_string(g.sectorSize >> 10) +
+           " KiB, " + std::to_string(locked) + " protected\n");
+  } else if (verb == "help") {
+    print_(
+        "protect off START END - allow erasing the sectors of START..END\n"
+        "protect on START END  - protect them again\n"
+        "erase START END       - erase whole sectors, END inclusive\n"
+        "vfd TEXT              - show TEXT on the display\n"
+        "flinfo                - flash layout\n");
+  } else {
+    print_("Unknown command '" + verb + "' - try 'help'\n");
+    log_("unknown command \"" + command + "\"");
+  }
+}
+
+bool Console::ParseRange(const std::string& a, const std::string& b, std::uint32_t& first,
+                         std::uint32_t& last) {
+  const FlashGeometry& g = flash_.Geometry();
+  if (!ParseHex(a, first) || !ParseHex(b, last)) {
+    print_("Error: addresses are hexadecimal numbers\n");
+    return false;
+  }
+  if (first > last) {
+    print_("Error: end address lies before start address\n");
+    return false;
+  }
+  if (!g.Contains(first) || !g.Contains(last)) {
+    print_("Error: " + Hex(first) + ".." + Hex(last) + " is not inside the flash (" + Hex(g.base) +
+           ".." + Hex(g.base + (g.size - 1)) + ")\n");
+    return false;
+  }
+  return true;
+}
+
+void Console::Protect(const std::string& how, const std::string& a, const std::string& b) {
+  std::uint32_t first = 0, last = 0;
+  if (!ParseRange(a, b, first, last)) return;
+  bool on = how == "on";
+  std::uint32_t s0 = flash_.SectorOf(first), s1 = flash_.SectorOf(last);
+  for (std::uint32_t s = s0; s <= s1; ++s) flash_.SetProtected(s, on);
+  std::string count = std::to_string(s1 - s0 + 1);
+  print_((on ? "Protected " : "Un-Protected ") + count + " sectors\n");
+  log_((on ? "protected " : "unprotected ") + count + " sectors from " + Hex(first));
+}
+
+void Console::StartErase(const std::string& a, const std::string& b, Clock::time_point now) {
+  std::uint32_t first = 0, last = 0;
+  if (!ParseRange(a, b, first, last)) return;
+  const FlashGeometry& g = flash_.Geometry();
+  if ((first - g.base) % g.sectorSize != 0) {
+    print_("Error: start address " + Hex(first) + " is not at the start of a sector\n");
+    return;
+  }
+  if ((last - g.base + 1) % g.sectorSize != 0) {
+    print_("Error: end address " + Hex(last) + " is not at the end of a sector\n");
+    return;
+  }
+  std::uint32_t s0 = flash_.SectorOf(first), s1 = flash_.SectorOf(last);
+  for (std::uint32_t s = s0; s <= s1; ++s) {
+    if (flash_.Protected(s)) {
+      print_("Error: sector " + std::to_string(s) + " at " + Hex(flash_.SectorStart(s)) +
+             " is protected, nothing erased\n");
+      log_("erase refused: sector " + std::to_string(s) + " is protected");
+      return;
+    }
+  }
+  print_("Erasing " + std::to_string(s1 - s0 + 1) + " sectors from " + Hex(first) + " to " +
+         Hex(last) + " ");
+  erase_ = EraseJob{s0, s1, s0, now + sectorTime_};
+}
+
+}  // namespace boxsim
