@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 enum TPortType : std::uint8_t { COM1, COM2, COM3, COM4, COM5, COM6, COM7, COM8 };
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -145,6 +146,13 @@ class TComX : public TObject {
   TComThread* EventThread() const { return eventThread_.get(); }
 
  private:
+  friend class TComThread;
+  // Closes what an open port holds even when its purge fails; the destructor's last resort.
+  void ForceClose() noexcept;
+  // A handler's exception caught in the hidden window's procedure (which cannot pass it on),
+  // handed to the watcher once SendMessageA has returned.
+  std::exception_ptr TakeSyncMessageFailure();
+
   drv::CommDriver* driver_;
   std::unique_ptr<TComThread> eventThread_;
   bool threadStarted_ = false;
@@ -163,4 +171,5 @@ class TComX : public TObject {
   std::unique_ptr<TComTimeouts> timeouts_;
   std::unique_ptr<TComFlowControl> flowControl_;
   TSyncMethod syncMethod_ = smThreadSync;
+  std::exception_ptr syncMessageFailure_;
 };
