@@ -1,0 +1,140 @@
+#include "app/cli/Autopilot.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+
+#include "serial/driver/DeviceMap.h"
+
+namespace cli {
+
+namespace {
+
+const char* const kReady = "Receiver connected";
+const char* const kComplete = "COMPLETE";
+// Long enough to cost nothing, short enough that Ctrl-C and the time limit act promptly.
+constexpr int kSliceMs = 200;
+
+}  // namespace
+
+Autopilot::Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend,
+                     const CliOptions& options, std::ostream& out, std::ostream& err,
+                     const volatile std::sig_atomic_t& interrupted)
+    : form_(form),
+      backend_(backend),
+      options_(options),
+      out_(out),
+      err_(err),
+      interrupted_(interrupted),
+      start_(std::chrono::steady_clock::now()) {}
+
+double Autopilot::Elapsed() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void Autopilot::Print(const std::string& line) {
+  if (options_.quiet) return;
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%8.3f] ", Elapsed());
+  out_ << stamp << line << std::endl;
+}
+
+void Autopilot::Changed() {
+  const std::string& status = form_.sBar.PanelText();
+  if (status != lastStatus_) {
+    lastStatus_ = status;
+    Print("status: " + status);
+  }
+  const std::string& state = form_.Label1.Caption();
+  if (state != lastState_) {
+    lastState_ = state;
+    Print("state:  " + state);
+  }
+}
+
+Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached) {
+  const auto limit = start_ + std::chrono::seconds(options_.timeoutSeconds);
+  for (;;) {
+    if (failed_) return Wait::Failed;
+    if (reached()) return Wait::Reached;
+    if (interrupted_) return Wait::Interrupted;
+    int slice = kSliceMs;
+    if (options_.timeoutSeconds > 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      limit - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0) return Wait::TimedOut;
+      slice = static_cast<int>(std::min<long long>(slice, left));
+    }
+    backend_.RunUntil([&] { return failed_ || reached(); }, slice);
+  }
+}
+
+int Autopilot::Finish(int status, const std::string& message) {
+  if (!message.empty()) {
+    if (status == kExitComplete) {
+      if (!options_.quiet) out_ << message << std::endl;
+    } else {
+      err_ << "zanowipe-cli: " << message << std::endl;
+    }
+  }
+  // The run does not change the port choice the window keeps in the settings file.
+  form_.cboCOM.SetItemIndex(savedIndex_);
+  // Closing the window closes the port, as the window's close box would.
+  form_.RequestClose();
+  backend_.ProcessMessages();
+  return status;
+}
+
+int Autopilot::Run() {
+  Changed();
+  savedIndex_ = form_.cboCOM.ItemIndex();
+  if (!options_.devicePath.empty()) drv::SetDeviceMapping("COM1", options_.devicePath);
+  const std::string port = "COM" + std::to_string(options_.comIndex + 1);
+  const std::string device = drv::ResolveDeviceName(port);
+  if (IsConsoleLikeDevice(device) && !options_.allowTtyS) {
+    return Finish(kExitUsage, port + " maps to " + device +
+                                  ", which may be the system console; not opening it "
+                                  "(use --allow-ttyS if it is a real serial port)");
+  }
+  form_.cboCOM.UserSelect(options_.comIndex);
+  Print("port:   " + port + (device != port ? " (" + device + ")" : std::string()));
+
+  form_.cmdOpen.UserClick();
+  backend_.ProcessMessages();
+  if (failed_ || !form_.Cx1.Connected()) return Finish(kExitPortError, "the port did not open");
+
+  auto fail = [&](Wait w, const char* during) -> int {
+    switch (w) {
+      case Wait::Failed:
+        return Finish(kExitPortError, std::string("failed ") + during);
+      case Wait::TimedOut:
+        return Finish(kExitTimeout, "timed out after " + std::to_string(options_.timeoutSeconds) +
+                                        " s " + during + " (status: " + lastStatus_ + ")");
+      case Wait::Interrupted:
+        return Finish(kExitInterrupted, std::string("interrupted ") + during);
+      case Wait::Reached:
+        break;
+    }
+    return kExitComplete;
+  };
+
+  Wait w = WaitFor([&] {
+    return form_.sBar.PanelText() == kReady && form_.cmdErase.Enabled() && form_.Cx1.Connected();
+  });
+  if (w != Wait::Reached) return fail(w, "while waiting for the Box's console");
+
+  if (options_.includeConfig && !form_.chkConf.Checked()) form_.chkConf.UserToggle();
+  Print(std::string("erase:  ") +
+        (form_.chkConf.Checked() ? "user data and configuration" : "user data"));
+  form_.cmdErase.UserClick();
+  backend_.ProcessMessages();
+
+  w = WaitFor([&] {
+    return !form_.Cx1.Connected() && form_.Label1.Caption() == kComplete && form_.cmdOpen.Enabled();
+  });
+  if (w != Wait::Reached) return fail(w, "while the erase ran");
+  return Finish(kExitComplete, "Result: COMPLETE");
+}
+
+}  // namespace cli
