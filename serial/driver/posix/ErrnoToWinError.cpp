@@ -1,0 +1,57 @@
+#include "serial/driver/posix/ErrnoToWinError.h"
+
+#include <cerrno>
+
+#include "serial/driver/CommTypes.h"
+
+namespace drv::posix {
+
+std::uint32_t WinErrorFromErrno(int err, ErrnoContext context) {
+  switch (err) {
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+    case ENODEV:
+      return kErrorFileNotFound;
+    case ENXIO:
+      // A device node without its device behind it is "not found" when opening; once open,
+      // the device has vanished.
+      return context == ErrnoContext::kIo ? kErrorDeviceNotConnected : kErrorFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return kErrorAccessDenied;
+    case EBUSY:
+    case EWOULDBLOCK:
+      // Another opener holds the device: Windows reports a port opened without sharing as
+      // access denied, not as a sharing violation.
+      return kErrorAccessDenied;
+    case ENOTTY:
+      // Opening something that is no serial device.
+      return kErrorNotSupported;
+    case EINVAL:
+      return kErrorInvalidParameter;
+    case ENOMEM:
+    case ENOSPC:
+    case EMFILE:
+    case ENFILE:
+      return kErrorNotEnoughMemory;
+    case EIO:
+    case EPIPE:
+      // A hung-up tty: adapter pulled, or the other side of a pseudo-terminal closed.
+      return kErrorDeviceNotConnected;
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+bool IsNoModemLinesErrno(int err) {
+  return err == ENOTTY || err == EINVAL || err == ENOSYS;
+}
+
+}  // namespace drv::posix

@@ -1,0 +1,129 @@
+#include "serial/driver/posix/LineSettings.h"
+
+namespace drv::posix {
+namespace {
+
+struct RateConstant {
+  std::uint32_t rate;
+  speed_t constant;
+};
+
+constexpr RateConstant kRates[] = {
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+bool FindRateConstant(std::uint32_t rate, speed_t* constant) {
+  for (const auto& r : kRates) {
+    if (r.rate == rate) {
+      *constant = r.constant;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::uint32_t DtrControl(const Dcb& dcb) {
+  return (dcb.Flags & kFDtrControlMask) >> kFDtrControlShift;
+}
+std::uint32_t RtsControl(const Dcb& dcb) {
+  return (dcb.Flags & kFRtsControlMask) >> kFRtsControlShift;
+}
+
+}  // namespace
+
+std::uint32_t ValidateDcb(const Dcb& dcb) {
+  if (dcb.BaudRate == 0) return kErrorInvalidParameter;
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return kErrorInvalidParameter;
+  if (dcb.Parity > kSpaceParity) return kErrorInvalidParameter;
+  // Windows' own rule: 1.5 stop bits exist only with 5 data bits, 2 only with 6 to 8.
+  if (dcb.StopBits == kOne5StopBits && dcb.ByteSize != 5) return kErrorInvalidParameter;
+  if (dcb.StopBits == kTwoStopBits && dcb.ByteSize == 5) return kErrorInvalidParameter;
+  if (dcb.StopBits > kTwoStopBits) return kErrorInvalidParameter;
+  if (DtrControl(dcb) > kDtrControlHandshake) return kErrorInvalidParameter;
+  if ((dcb.Flags & (kFOutX | kFInX)) != 0 && dcb.XonChar == dcb.XoffChar) {
+    return kErrorInvalidParameter;
+  }
+  return kErrorSuccess;
+}
+
+void MakeRawForEngine(termios& t) {
+  cfmakeraw(&t);
+  // Line errors and breaks are reported in-band (PARMRK), which Linux does only for the bytes
+  // it checks (INPCK), so both are always on; breaks must not become NULs or signals.
+  t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | IXANY | IXON | IXOFF);
+  t.c_iflag |= INPCK | PARMRK;
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+}
+
+void ApplyDcbToTermios(const Dcb& dcb, termios& t, bool* needsArbitraryRate) {
+  MakeRawForEngine(t);
+  if (dcb.Flags & kFOutX) t.c_iflag |= IXON;
+  if (dcb.Flags & kFInX) t.c_iflag |= IXOFF;
+  t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+  t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag |= kSizes[dcb.ByteSize - 5];
+  switch (dcb.Parity) {
+    case kOddParity:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case kEvenParity:
+      t.c_cflag |= PARENB;
+      break;
+    case kMarkParity:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case kSpaceParity:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
+  }
+  // With CS5, CSTOPB means 1.5 stop bits on Linux UARTs, which is what ONE5STOPBITS asks.
+  if (dcb.StopBits != kOneStopBit) t.c_cflag |= CSTOPB;
+  // Linux has one switch for both directions of hardware handshake.
+  if ((dcb.Flags & kFOutxCtsFlow) || RtsControl(dcb) == kRtsControlHandshake) {
+    t.c_cflag |= CRTSCTS;
+  }
+
+  speed_t constant;
+  *needsArbitraryRate = !FindRateConstant(dcb.BaudRate, &constant);
+  if (!*needsArbitraryRate) {
+    cfsetispeed(&t, constant);
+    cfsetospeed(&t, constant);
+  }
+}
+
+ReceiveRules ReceiveRulesFor(const Dcb& dcb) {
+  ReceiveRules rules;
+  rules.discardNull = (dcb.Flags & kFNull) != 0;
+  rules.checkParity = (dcb.Flags & kFParity) != 0;
+  rules.replaceErrors = rules.checkParity && (dcb.Flags & kFErrorChar) != 0;
+  rules.errorChar = static_cast<std::uint8_t>(dcb.ErrorChar);
+  rules.eventChar = static_cast<std::uint8_t>(dcb.EvtChar);
+  rules.lineHasParity = dcb.Parity != kNoParity;
+  rules.abortOnError = (dcb.Flags & kFAbortOnError) != 0;
+  rules.bitsPerSecond = dcb.BaudRate;
+  rules.bitsPerCharacter =
+      1u + dcb.ByteSize + (rules.lineHasParity ? 1u : 0u) + (dcb.StopBits == kOneStopBit ? 1u : 2u);
+  return rules;
+}
+
+ModemControl ModemControlFor(const Dcb& dcb) {
+  ModemControl mc;
+  // DTR handshake has no Linux counterpart: DTR is held on, as it is while handshaking idles.
+  mc.dtr = DtrControl(dcb) == kDtrControlDisable ? LineLevel::kOff : LineLevel::kOn;
+  // RTS handshake raises RTS and lets CRTSCTS drive it; RTS toggle (raise only while sending)
+  // has no generic Linux counterpart and holds RTS on.
+  mc.rts = RtsControl(dcb) == kRtsControlDisable ? LineLevel::kOff : LineLevel::kOn;
+  return mc;
+}
+
+}  // namespace drv::posix

@@ -1,0 +1,175 @@
+// The POSIX CommDriver: a table of open ports behind small integer handles, the thread-local
+// last error, and the synchronous form of the transfer calls.
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "runtime/Event.h"
+#include "serial/driver/CommDriver.h"
+#include "serial/driver/DeviceMap.h"
+#include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/TtyPort.h"
+
+namespace drv {
+namespace {
+
+using posix::TtyPort;
+
+thread_local std::uint32_t lastError = kErrorSuccess;
+
+bool Fail(std::uint32_t error) {
+  lastError = error;
+  return false;
+}
+
+// Windows reports a started overlapped transfer as FALSE with ERROR_IO_PENDING.
+bool Report(std::uint32_t error) {
+  return error == kErrorSuccess ? true : Fail(error);
+}
+
+class PosixCommDriver final : public CommDriver {
+ public:
+  Handle CreateFileA(const char* name, std::uint32_t desiredAccess, std::uint32_t /*shareMode*/,
+                     std::uint32_t creationDisposition,
+                     std::uint32_t /*flagsAndAttributes*/) override {
+    if (name == nullptr) return Fail(kErrorInvalidParameter), kInvalidHandle;
+    if (creationDisposition != kOpenExisting ||
+        (desiredAccess & (kGenericRead | kGenericWrite)) == 0) {
+      return Fail(kErrorInvalidParameter), kInvalidHandle;
+    }
+    Handle h;
+    {
+      std::lock_guard lock(m_);
+      h = next_++;
+    }
+    std::uint32_t error = kErrorSuccess;
+    std::shared_ptr<TtyPort> port =
+        TtyPort::Open(ResolveDeviceName(name), "zwtty-" + std::to_string(h), &error);
+    if (!port) return Fail(error), kInvalidHandle;
+    std::lock_guard lock(m_);
+    ports_[h] = std::move(port);
+    return h;
+  }
+
+  bool CloseHandle(Handle h) override {
+    std::shared_ptr<TtyPort> port;
+    {
+      std::lock_guard lock(m_);
+      const auto it = ports_.find(h);
+      if (it == ports_.end()) return Fail(kErrorInvalidHandle);
+      port = std::move(it->second);
+      ports_.erase(it);
+    }
+    port->Close();
+    return true;
+  }
+
+  bool SetCommState(Handle h, const Dcb& dcb) override {
+    auto port = Find(h);
+    return port ? Report(port->SetCommState(dcb)) : Fail(kErrorInvalidHandle);
+  }
+  bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) override {
+    auto port = Find(h);
+    return port ? Report(port->SetCommTimeouts(timeouts)) : Fail(kErrorInvalidHandle);
+  }
+  bool SetupComm(Handle h, std::uint32_t inQueue, std::uint32_t outQueue) override {
+    auto port = Find(h);
+    return port ? Report(port->SetupComm(inQueue, outQueue)) : Fail(kErrorInvalidHandle);
+  }
+  bool SetCommMask(Handle h, std::uint32_t mask) override {
+    auto port = Find(h);
+    return port ? Report(port->SetCommMask(mask)) : Fail(kErrorInvalidHandle);
+  }
+  bool WaitCommEvent(Handle h, std::uint32_t* eventMask, Overlapped* ov) override {
+    auto port = Find(h);
+    if (!port) return Fail(kErrorInvalidHandle);
+    return Transfer(*port, ov, nullptr,
+                    [&](Overlapped* block) { return port->WaitCommEvent(eventMask, block); });
+  }
+  bool ReadFile(Handle h, void* buffer, std::uint32_t count, std::uint32_t* done,
+                Overlapped* ov) override {
+    auto port = Find(h);
+    if (!port) return Fail(kErrorInvalidHandle);
+    return Transfer(*port, ov, done,
+                    [&](Overlapped* block) { return port->ReadFile(buffer, count, done, block); });
+  }
+  bool WriteFile(Handle h, const void* buffer, std::uint32_t count, std::uint32_t* done,
+                 Overlapped* ov) override {
+    auto port = Find(h);
+    if (!port) return Fail(kErrorInvalidHandle);
+    return Transfer(*port, ov, done,
+                    [&](Overlapped* block) { return port->WriteFile(buffer, count, done, block); });
+  }
+
+  bool GetOverlappedResult(Handle h, Overlapped* ov, std::uint32_t* done, bool wait) override {
+    if (ov == nullptr) return Fail(kErrorInvalidParameter);
+    if (wait && posix::LoadState(ov) == posix::kStatusPending && ov->hEvent) {
+      rt::WaitForSingleObject(ov->hEvent, rt::kInfinite);
+    }
+    // The port's lock makes a completion visible whole; a closed port completes nothing more.
+    const auto port = Find(h);
+    std::uint32_t result;
+    if (port) {
+      result = port->OverlappedOutcome(ov, done);
+    } else {
+      const std::uintptr_t state = posix::LoadState(ov);
+      if (state != posix::kStatusPending && done)
+        *done = static_cast<std::uint32_t>(ov->InternalHigh);
+      result =
+          state == posix::kStatusPending ? kErrorIoIncomplete : static_cast<std::uint32_t>(state);
+    }
+    return Report(result);
+  }
+
+  bool ClearCommError(Handle h, std::uint32_t* errors, ComStat* stat) override {
+    auto port = Find(h);
+    return port ? Report(port->ClearCommError(errors, stat)) : Fail(kErrorInvalidHandle);
+  }
+  bool GetCommModemStatus(Handle h, std::uint32_t* status) override {
+    auto port = Find(h);
+    return port ? Report(port->GetCommModemStatus(status)) : Fail(kErrorInvalidHandle);
+  }
+  bool PurgeComm(Handle h, std::uint32_t flags) override {
+    auto port = Find(h);
+    return port ? Report(port->PurgeComm(flags)) : Fail(kErrorInvalidHandle);
+  }
+  std::uint32_t GetLastError() override { return lastError; }
+
+ private:
+  std::shared_ptr<TtyPort> Find(Handle h) {
+    std::lock_guard lock(m_);
+    const auto it = ports_.find(h);
+    return it == ports_.end() ? nullptr : it->second;
+  }
+
+  // Without an overlapped block the call is synchronous: the engine still does the work, on a
+  // block and event of the call's own, and the caller waits for it.
+  template <typename Start>
+  static bool Transfer(TtyPort& port, Overlapped* ov, std::uint32_t* done, Start start) {
+    if (ov != nullptr) return Report(start(ov));
+    rt::Event finished(true, false);
+    Overlapped own;
+    own.hEvent = finished.Handle();
+    std::uint32_t result = start(&own);
+    if (result == kErrorIoPending) {
+      finished.Wait();
+      result = port.OverlappedOutcome(&own, done);
+    }
+    return Report(result);
+  }
+
+  std::mutex m_;
+  std::map<Handle, std::shared_ptr<TtyPort>> ports_;
+  Handle next_ = 1;
+};
+
+}  // namespace
+
+CommDriver& DefaultCommDriver() {
+  // Never destroyed: ports still open at exit must not be torn down under running threads.
+  static auto* driver = new PosixCommDriver;
+  return *driver;
+}
+
+}  // namespace drv

@@ -1,0 +1,33 @@
+#include "serial/driver/posix/TransferTimeouts.h"
+
+namespace drv::posix {
+
+ReadPlan PlanRead(const CommTimeouts& t, std::uint32_t count) {
+  ReadPlan plan;
+  const std::uint64_t multiplier = t.ReadTotalTimeoutMultiplier;
+  const std::uint64_t constant = t.ReadTotalTimeoutConstant;
+  if (t.ReadIntervalTimeout == kMaxDword) {
+    if (multiplier == 0 && constant == 0) {
+      plan.returnAtOnce = true;
+    } else if (t.ReadTotalTimeoutConstant != kMaxDword) {
+      plan.returnOnFirstBytes = true;
+      // A MAXDWORD multiplier asks for "the constant alone", not for an endless product.
+      plan.totalMs =
+          t.ReadTotalTimeoutMultiplier == kMaxDword ? constant : multiplier * count + constant;
+    }
+    // A MAXDWORD constant as well leaves no timer at all: the read waits for its count.
+    return plan;
+  }
+  if (multiplier != 0 || constant != 0) plan.totalMs = multiplier * count + constant;
+  plan.intervalMs = t.ReadIntervalTimeout;
+  return plan;
+}
+
+std::optional<std::uint64_t> PlanWrite(const CommTimeouts& t, std::uint32_t count) {
+  const std::uint64_t multiplier = t.WriteTotalTimeoutMultiplier;
+  const std::uint64_t constant = t.WriteTotalTimeoutConstant;
+  if (multiplier == 0 && constant == 0) return std::nullopt;
+  return multiplier * count + constant;
+}
+
+}  // namespace drv::posix

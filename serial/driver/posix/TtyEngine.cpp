@@ -1,0 +1,292 @@
+// The engine side of a port: the poll loop, the receive queue, transmission, timeouts,
+// events and the hang-up. Every function here runs with the port's mutex held.
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/TtyPort.h"
+
+namespace drv::posix {
+namespace {
+
+int MillisecondsUntil(TtyPort::Clock::time_point deadline, TtyPort::Clock::time_point now) {
+  if (deadline <= now) return 0;
+  // Rounded up: waking a little early would only lead to another, shorter poll.
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+  const long long ms = (us + 999) / 1000;
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+}  // namespace
+
+void TtyPort::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void TtyPort::EngineLoop() {
+  std::unique_lock lock(m_);
+  while (!stopping_) {
+    pollfd fds[2] = {};
+    // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
+    fds[0].fd = hungUp_ ? -1 : fd_;
+    fds[0].events =
+        static_cast<short>((QueuedFree() > 0 ? POLLIN : 0) | (writeBlocked_ ? POLLOUT : 0));
+    fds[1].fd = wakeFd_;
+    fds[1].events = POLLIN;
+    const int timeout = PollTimeoutMs(Clock::now());
+    lock.unlock();
+    const int ready = ::poll(fds, 2, timeout);
+    lock.lock();
+    if (stopping_) break;
+    if (ready > 0 && (fds[1].revents & POLLIN)) {
+      std::uint64_t count;
+      [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    }
+    if (ready > 0 && fds[0].fd >= 0 && fds[0].revents != 0) {
+      const short revents = fds[0].revents;
+      if (revents & (POLLIN | POLLHUP | POLLERR)) PullFromTty();
+      if (revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp();
+      if (revents & POLLOUT) writeBlocked_ = false;
+    }
+    const auto now = Clock::now();
+    ServeReads(now);
+    if (!writes_.empty() && !hungUp_) PushWrites(now);
+    if (drainCheckAt_ && now >= *drainCheckAt_) CheckTransmitDrained(now);
+  }
+}
+
+int TtyPort::PollTimeoutMs(Clock::time_point now) const {
+  std::optional<Clock::time_point> next;
+  auto consider = [&next](const std::optional<Clock::time_point>& t) {
+    if (t && (!next || *t < *next)) next = t;
+  };
+  if (!reads_.empty() && reads_.front().started) {
+    const PendingRead& r = reads_.front();
+    consider(r.totalDeadline);
+    if (r.plan.intervalMs != 0 && r.lastByteAt) {
+      consider(*r.lastByteAt + std::chrono::milliseconds(r.plan.intervalMs));
+    }
+  }
+  if (!writes_.empty() && writes_.front().started) consider(writes_.front().deadline);
+  consider(drainCheckAt_);
+  return next ? MillisecondsUntil(*next, now) : -1;
+}
+
+// ---- receive ----
+
+std::uint32_t TtyPort::QueuedFree() const {
+  return queue_.size() < queueLimit_ ? queueLimit_ - static_cast<std::uint32_t>(queue_.size()) : 0;
+}
+
+void TtyPort::PullFromTty() {
+  ServeReads(Clock::now());
+  if (ttyDrained_ || stopping_) return;
+  std::uint8_t chunk[4096];
+  for (;;) {
+    // Decoding never yields more bytes than it reads, so reading at most the free space
+    // can never overflow the queue.
+    const std::uint32_t room = QueuedFree();
+    if (room == 0) return;
+    const ssize_t n = ::read(fd_, chunk, std::min<std::size_t>(room, sizeof chunk));
+    if (n > 0) {
+      const std::size_t before = queue_.size();
+      std::uint32_t events = 0;
+      decoder_.Feed(chunk, static_cast<std::size_t>(n), [&](InputKind kind, std::uint8_t b) {
+        switch (kind) {
+          case InputKind::kData:
+            AcceptByte(b);
+            break;
+          case InputKind::kLineError:
+            RecordErrors(rules_.lineHasParity ? kCeRxParity : kCeFrame);
+            events |= kEvErr;
+            AcceptByte(rules_.replaceErrors ? rules_.errorChar : b);
+            break;
+          case InputKind::kBreak:
+            RecordErrors(kCeBreak);
+            events |= kEvBreak;
+            break;
+        }
+      });
+      if (queue_.size() > before) {
+        events |= kEvRxChar;
+        if (std::find(queue_.begin() + static_cast<std::ptrdiff_t>(before), queue_.end(),
+                      rules_.eventChar) != queue_.end()) {
+          events |= kEvRxFlag;
+        }
+        if (!above80_ && queue_.size() * 5 >= static_cast<std::size_t>(queueLimit_) * 4) {
+          above80_ = true;
+          events |= kEvRx80Full;
+        }
+      }
+      RaiseEvents(events);
+      ServeReads(Clock::now());
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    // End of file or EIO: the device is gone. What it sent before is in the queue now.
+    ttyDrained_ = true;
+    HangUp();
+    return;
+  }
+}
+
+void TtyPort::AcceptByte(std::uint8_t b) {
+  if (b == 0 && rules_.discardNull) return;
+  queue_.push_back(b);
+}
+
+void TtyPort::StartRead(PendingRead& r, Clock::time_point now) {
+  r.started = true;
+  if (r.plan.totalMs) r.totalDeadline = now + std::chrono::milliseconds(*r.plan.totalMs);
+}
+
+bool TtyPort::ReadIsDone(const PendingRead& r, Clock::time_point now) const {
+  if (r.got == r.count || r.plan.returnAtOnce) return true;
+  if (r.plan.returnOnFirstBytes && r.got > 0) return true;
+  if (r.totalDeadline && now >= *r.totalDeadline) return true;
+  if (r.plan.intervalMs != 0 && r.lastByteAt &&
+      now - *r.lastByteAt >= std::chrono::milliseconds(r.plan.intervalMs)) {
+    return true;
+  }
+  return false;
+}
+
+void TtyPort::ServeReads(Clock::time_point now) {
+  while (!reads_.empty()) {
+    PendingRead& r = reads_.front();
+    if (!r.started) StartRead(r, now);
+    const std::uint32_t take =
+        std::min<std::uint32_t>(r.count - r.got, static_cast<std::uint32_t>(queue_.size()));
+    if (take > 0) {
+      std::copy_n(queue_.begin(), take, r.buffer + r.got);
+      queue_.erase(queue_.begin(), queue_.begin() + take);
+      r.got += take;
+      r.lastByteAt = now;
+      if (queue_.size() * 5 < static_cast<std::size_t>(queueLimit_) * 4) above80_ = false;
+    }
+    std::uint32_t error = kErrorSuccess;
+    if (!ReadIsDone(r, now)) {
+      if (!hungUp_ || !queue_.empty()) return;
+      // Nothing more will come: what did arrive is delivered, an empty read fails.
+      if (r.got == 0) error = kErrorDeviceNotConnected;
+    }
+    CompleteTransfer(r.ov, error, r.got);
+    reads_.pop_front();
+  }
+}
+
+// ---- transmit ----
+
+void TtyPort::StartWrite(PendingWrite& w, Clock::time_point now) {
+  w.started = true;
+  if (w.totalMs) w.deadline = now + std::chrono::milliseconds(*w.totalMs);
+}
+
+void TtyPort::PushWrites(Clock::time_point now) {
+  writeBlocked_ = false;
+  while (!writes_.empty()) {
+    PendingWrite& w = writes_.front();
+    if (!w.started) StartWrite(w, now);
+    while (w.written < w.count) {
+      const ssize_t n = ::write(fd_, w.buffer + w.written, w.count - w.written);
+      if (n > 0) {
+        w.written += static_cast<std::uint32_t>(n);
+        bytesSentSinceEmpty_ = true;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        writeBlocked_ = true;
+        break;
+      }
+      HangUp();  // completes this write too; w is gone
+      return;
+    }
+    if (w.written < w.count && !(w.deadline && now >= *w.deadline)) return;
+    // Done, or timed out: a timed-out write succeeds with the bytes it got out, and the rest
+    // of it is not sent (the Windows driver completes it with a success status and the count).
+    writeBlocked_ = false;
+    CompleteTransfer(w.ov, kErrorSuccess, w.written);
+    writes_.pop_front();
+  }
+  if (bytesSentSinceEmpty_) CheckTransmitDrained(now);
+}
+
+// EV_TXEMPTY means the last byte has left. The kernel offers no wake-up for an empty output
+// queue (tcdrain would block the engine), so once the engine has handed over everything it
+// asks TIOCOUTQ; if bytes remain it checks again when they should have left at the line rate.
+void TtyPort::CheckTransmitDrained(Clock::time_point now) {
+  drainCheckAt_.reset();
+  if (!writes_.empty() || !bytesSentSinceEmpty_) return;
+  int queued = 0;
+  if (hungUp_ || ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+    bytesSentSinceEmpty_ = false;
+    if (!hungUp_) RaiseEvents(kEvTxEmpty);
+    return;
+  }
+  const std::uint64_t bits = static_cast<std::uint64_t>(queued) * rules_.bitsPerCharacter;
+  const std::uint64_t ms = bits * 1000 / std::max<std::uint32_t>(rules_.bitsPerSecond, 1) + 1;
+  drainCheckAt_ = now + std::chrono::milliseconds(ms);
+}
+
+// ---- events, errors, endings ----
+
+void TtyPort::RaiseEvents(std::uint32_t events) {
+  history_ |= events & mask_;
+  if (waitOv_ && history_ != 0) {
+    const std::uint32_t occurred = history_;
+    history_ = 0;
+    CompleteWait(kErrorSuccess, occurred);
+  }
+}
+
+void TtyPort::RecordErrors(std::uint32_t errors) {
+  errors_ |= errors;
+  if (rules_.abortOnError) {
+    AbortReads(kErrorOperationAborted);
+    AbortWrites(kErrorOperationAborted);
+  }
+}
+
+void TtyPort::CompleteWait(std::uint32_t error, std::uint32_t events) {
+  *waitMask_ = events;
+  Overlapped* ov = waitOv_;
+  waitOv_ = nullptr;
+  waitMask_ = nullptr;
+  CompleteTransfer(ov, error, error == kErrorSuccess ? sizeof(std::uint32_t) : 0);
+}
+
+void TtyPort::AbortReads(std::uint32_t error) {
+  while (!reads_.empty()) {
+    CompleteTransfer(reads_.front().ov, error, reads_.front().got);
+    reads_.pop_front();
+  }
+}
+
+void TtyPort::AbortWrites(std::uint32_t error) {
+  while (!writes_.empty()) {
+    CompleteTransfer(writes_.front().ov, error, writes_.front().written);
+    writes_.pop_front();
+  }
+  writeBlocked_ = false;
+  drainCheckAt_.reset();
+  bytesSentSinceEmpty_ = false;
+}
+
+void TtyPort::HangUp() {
+  if (hungUp_) return;
+  hungUp_ = true;
+  ServeReads(Clock::now());
+  AbortWrites(kErrorDeviceNotConnected);
+  if (waitOv_) CompleteWait(kErrorDeviceNotConnected, 0);
+}
+
+}  // namespace drv::posix

@@ -1,0 +1,153 @@
+// One open tty with the behaviour of a Windows serial handle.
+//
+// Principles of operation:
+// - One engine thread per port blocks in poll() on the tty and a wake-up eventfd. Its poll
+//   timeout is the earliest deadline of a pending transfer (or of the transmit-drain check);
+//   with nothing pending it sleeps without a timeout, so an idle port costs no wake-ups.
+// - Received bytes go through the PARMRK decoder into the engine's own receive queue, whose
+//   size SetupComm sets. A full queue stops reading from the tty: the bytes wait in the kernel,
+//   whose flow control (if enabled) then holds the sender. Nothing is dropped.
+// - Calls from the component do what can be done at once on the calling thread (take queued
+//   bytes, write what the kernel accepts) and leave the rest to the engine, which completes
+//   the overlapped block and signals its event.
+// - A hang-up (adapter pulled, other side of a pseudo-terminal closed) completes pending
+//   transfers and the pending event wait once with ERROR_DEVICE_NOT_CONNECTED; later
+//   transfers fail at once. The engine stops polling the dead descriptor.
+// All state is guarded by one mutex; the engine drops it only while it sleeps in poll().
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "serial/driver/CommTypes.h"
+#include "serial/driver/posix/LineSettings.h"
+#include "serial/driver/posix/MarkedInput.h"
+#include "serial/driver/posix/Termios2.h"
+#include "serial/driver/posix/TransferTimeouts.h"
+
+namespace drv::posix {
+
+class LineChangeWatcher;
+
+class TtyPort {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Opens, locks and configures the device; on failure returns nullptr and sets *error.
+  static std::unique_ptr<TtyPort> Open(const std::string& path, const std::string& threadName,
+                                       std::uint32_t* error);
+  ~TtyPort();
+  TtyPort(const TtyPort&) = delete;
+  TtyPort& operator=(const TtyPort&) = delete;
+
+  // Stops the engine, aborts what is pending (995), restores the line, closes the device.
+  void Close();
+
+  // Each returns a Windows error number: kErrorSuccess, kErrorIoPending, or the failure.
+  std::uint32_t SetCommState(const Dcb& dcb);
+  std::uint32_t SetCommTimeouts(const CommTimeouts& timeouts);
+  std::uint32_t SetupComm(std::uint32_t inQueue, std::uint32_t outQueue);
+  std::uint32_t SetCommMask(std::uint32_t mask);
+  std::uint32_t WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov);
+  std::uint32_t ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done, Overlapped* ov);
+  std::uint32_t WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* done,
+                          Overlapped* ov);
+  std::uint32_t ClearCommError(std::uint32_t* errors, ComStat* stat);
+  std::uint32_t GetCommModemStatus(std::uint32_t* status);
+  std::uint32_t PurgeComm(std::uint32_t flags);
+
+  // Reads an overlapped block's outcome under the engine's lock, so that a completion is
+  // seen whole (result, count and signalled event).
+  std::uint32_t OverlappedOutcome(const Overlapped* ov, std::uint32_t* done);
+
+ private:
+  struct PendingRead {
+    Overlapped* ov = nullptr;
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t count = 0;
+    std::uint32_t got = 0;
+    ReadPlan plan;
+    bool started = false;
+    std::optional<Clock::time_point> totalDeadline;
+    std::optional<Clock::time_point> lastByteAt;
+  };
+  struct PendingWrite {
+    Overlapped* ov = nullptr;
+    const std::uint8_t* buffer = nullptr;
+    std::uint32_t count = 0;
+    std::uint32_t written = 0;
+    std::optional<std::uint64_t> totalMs;
+    bool started = false;
+    std::optional<Clock::time_point> deadline;
+  };
+
+  TtyPort(int fd, int wakeFd, const SavedLineState& saved);
+
+  void EngineLoop();
+  int PollTimeoutMs(Clock::time_point now) const;
+  void Wake();
+
+  // Receive side.
+  void PullFromTty();
+  void AcceptByte(std::uint8_t b);
+  void AcceptLineError(std::uint8_t b);
+  void AcceptBreak();
+  void ServeReads(Clock::time_point now);
+  void StartRead(PendingRead& r, Clock::time_point now);
+  bool ReadIsDone(const PendingRead& r, Clock::time_point now) const;
+  std::uint32_t QueuedFree() const;
+
+  // Transmit side.
+  void PushWrites(Clock::time_point now);
+  void StartWrite(PendingWrite& w, Clock::time_point now);
+  void CheckTransmitDrained(Clock::time_point now);
+
+  // Events and errors.
+  void RaiseEvents(std::uint32_t events);
+  void RecordErrors(std::uint32_t errors);
+  void HangUp();
+  void AbortReads(std::uint32_t error);
+  void AbortWrites(std::uint32_t error);
+  void CompleteWait(std::uint32_t error, std::uint32_t events);
+
+  std::mutex m_;
+  int fd_;
+  int wakeFd_;
+  SavedLineState saved_;
+  std::thread engine_;
+  std::unique_ptr<LineChangeWatcher> lineWatcher_;
+
+  bool closed_ = false;
+  bool stopping_ = false;
+  bool hungUp_ = false;        // the device is gone: transfers fail, the engine ignores the fd
+  bool ttyDrained_ = false;    // everything the kernel held after the hang-up has been read
+  bool writeBlocked_ = false;  // the kernel refused more output: wait for POLLOUT
+  bool bytesSentSinceEmpty_ = false;  // EV_TXEMPTY is owed once the output has drained
+
+  ReceiveRules rules_;
+  CommTimeouts timeouts_;
+  MarkedInputDecoder decoder_;
+  std::deque<std::uint8_t> queue_;
+  std::uint32_t queueLimit_ = 4096;
+  bool above80_ = false;
+
+  std::deque<PendingRead> reads_;
+  std::deque<PendingWrite> writes_;
+  std::optional<Clock::time_point> drainCheckAt_;
+
+  std::uint32_t mask_ = 0;
+  std::uint32_t history_ = 0;
+  Overlapped* waitOv_ = nullptr;
+  std::uint32_t* waitMask_ = nullptr;
+
+  std::uint32_t errors_ = 0;
+};
+
+}  // namespace drv::posix
