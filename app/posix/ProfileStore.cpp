@@ -11,6 +11,7 @@
 #include "serial/driver/DeviceMap.h"
 
 #define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION  // header-only: this is the one file that includes it
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wall"
 #pragma GCC diagnostic ignored "-Wextra"
@@ -22,7 +23,7 @@ namespace app {
 namespace {
 
 // Section and key names compare without regard to case, as the Windows profile API does.
-using Ini = CSimpleIniCaseA;
+using Ini = CSimpleIniA;
 
 void Configure(Ini& ini) {
   ini.SetUnicode(false);
