@@ -87,21 +87,6 @@ TEST_F(HiddenWindowTest, WindowOwnedByAWorkerIsServedByThatWorkersWait) {
   EXPECT_EQ(handledOn, ownerId);
 }
 
-TEST_F(HiddenWindowTest, SendToAMainThreadWindowWakesTheMainLoop) {
-  std::atomic<int> wakes{0};
-  SetMainThreadWakeup([&] { ++wakes; });
-  bool handled = false;
-  HiddenWindow window([&](Message&) { handled = true; });
-  std::thread sender([&] { window.SendMessageA(kPortEvent, 1, 0); });
-  // A loop that only knows the wake-up and CheckSynchronize still serves the window.
-  while (!handled) {
-    if (wakes.load() > 0) CheckSynchronize();
-    std::this_thread::yield();
-  }
-  sender.join();
-  EXPECT_GE(wakes.load(), 1);
-}
-
 TEST_F(HiddenWindowTest, ExceptionFromTheProcedureReachesTheSender) {
   HiddenWindow window([](Message&) { throw std::runtime_error("handler raised"); });
   std::string caught;
@@ -115,23 +100,6 @@ TEST_F(HiddenWindowTest, ExceptionFromTheProcedureReachesTheSender) {
   t.Resume();
   t.WaitFor();
   EXPECT_EQ(caught, "handler raised");
-}
-
-TEST_F(HiddenWindowTest, DestroyingTheWindowReleasesAWaitingSender) {
-  auto window = std::make_unique<HiddenWindow>([](Message& m) { m.Result = 5; });
-  Event queued(true, false);
-  SetMainThreadWakeup([&] { queued.Set(); });  // called once the message is in the queue
-  std::atomic<bool> returned{false};
-  std::intptr_t result = -1;
-  std::thread sender([&] {
-    result = window->SendMessageA(kPortEvent, 1, 0);
-    returned = true;
-  });
-  ASSERT_TRUE(queued.Wait(test::kGenerousMs));
-  window.reset();
-  sender.join();
-  EXPECT_TRUE(returned.load());
-  EXPECT_EQ(result, 0) << "a window that went away never handled the message";
 }
 
 }  // namespace
