@@ -96,6 +96,9 @@ void ApplyDcbToTermios(const Dcb& dcb, termios& t, bool* needsArbitraryRate) {
   speed_t constant;
   *needsArbitraryRate = !FindRateConstant(dcb.BaudRate, &constant);
   if (!*needsArbitraryRate) {
+    // A separate input rate left from an earlier BOTHER rate would survive cfsetispeed in
+    // the CIBAUD bits; without them the input follows the output rate.
+    t.c_cflag &= ~CIBAUD;
     cfsetispeed(&t, constant);
     cfsetospeed(&t, constant);
   }

@@ -1,0 +1,185 @@
+// SetCommMask and WaitCommEvent with the Windows semantics, the receive rules of the DCB, and
+// the engine's idle cost.
+#include "tests/pty/EngineFixture.h"
+
+namespace {
+
+using namespace ptytest;
+using Events = EngineTest;
+
+struct Wait {
+  Transfer t;
+  std::uint32_t events = 0xDEAD;
+};
+
+// Starts a wait; true when it completed at once.
+bool StartWait(drv::Handle h, Wait& w) {
+  const bool ok = D().WaitCommEvent(h, &w.events, &w.t.ov);
+  if (!ok) {
+    EXPECT_EQ(D().GetLastError(), drv::kErrorIoPending);
+  }
+  return ok;
+}
+
+std::string ReadAll(drv::Handle h) {
+  EXPECT_TRUE(D().SetCommTimeouts(h, Timeouts(drv::kMaxDword, 0, 0)));
+  std::uint8_t buf[256];
+  std::uint32_t done = 0;
+  Transfer t;
+  EXPECT_TRUE(D().ReadFile(h, buf, sizeof buf, &done, &t.ov));
+  return std::string(buf, buf + done);
+}
+
+TEST_F(Events, ArrivalCompletesAPendingWait) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvTxEmpty));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  EXPECT_FALSE(w.t.WaitDone(Ms(100)));
+  pty_.Send("a");
+  ASSERT_TRUE(w.t.WaitDone(Ms(3000)));
+  std::uint32_t count = 0;
+  EXPECT_TRUE(D().GetOverlappedResult(h_, &w.t.ov, &count, false));
+  EXPECT_EQ(w.events, drv::kEvRxChar);
+}
+
+TEST_F(Events, EventsBetweenWaitsAreKeptForTheNextWait) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+  pty_.Send("while nobody waits");
+  AwaitInQueue(5);
+  Wait w;
+  ASSERT_TRUE(StartWait(h_, w)) << "the kept event completes the wait at once";
+  EXPECT_EQ(w.events, drv::kEvRxChar);
+  EXPECT_TRUE(w.t.WaitDone(Ms(0)));
+  Wait next;
+  EXPECT_FALSE(StartWait(h_, next)) << "reported once, not again";
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+}
+
+TEST_F(Events, ANewMaskCompletesTheOutstandingWaitWithNoEvents) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvErr));
+  ASSERT_TRUE(w.t.WaitDone(Ms(1000)));
+  std::uint32_t count = 0;
+  EXPECT_TRUE(D().GetOverlappedResult(h_, &w.t.ov, &count, false));
+  EXPECT_EQ(w.events, 0u);
+}
+
+TEST_F(Events, WaitingWithoutAMaskOrTwiceIsInvalid) {
+  Wait w;
+  EXPECT_FALSE(D().WaitCommEvent(h_, &w.events, &w.t.ov));
+  EXPECT_EQ(D().GetLastError(), drv::kErrorInvalidParameter) << "mask 0";
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+  ASSERT_FALSE(StartWait(h_, w));
+  Wait second;
+  EXPECT_FALSE(D().WaitCommEvent(h_, &second.events, &second.t.ov));
+  EXPECT_EQ(D().GetLastError(), drv::kErrorInvalidParameter) << "second outstanding wait";
+}
+
+TEST_F(Events, TheEventCharacterRaisesRxFlag) {
+  drv::Dcb dcb = ToolDcb();
+  dcb.EvtChar = '>';
+  ASSERT_TRUE(D().SetCommState(h_, dcb));
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvRxFlag));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  pty_.Send("box>");
+  ASSERT_TRUE(w.t.WaitDone(Ms(3000)));
+  AwaitInQueue(4);
+  Wait rest;
+  if (StartWait(h_, rest)) w.events |= rest.events;  // the bytes may come in two chunks
+  EXPECT_EQ(w.events, drv::kEvRxChar | drv::kEvRxFlag);
+  ReadAll(h_);
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvRxFlag));
+  Wait plain;
+  ASSERT_FALSE(StartWait(h_, plain));
+  pty_.Send("abc");
+  ASSERT_TRUE(plain.t.WaitDone(Ms(3000)));
+  EXPECT_EQ(plain.events, drv::kEvRxChar) << "no event character in \"abc\"";
+}
+
+TEST_F(Events, TransmitEmptyFollowsAWrite) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvTxEmpty));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  EXPECT_FALSE(w.t.WaitDone(Ms(100))) << "nothing written yet";
+  Transfer t;
+  std::uint32_t done = 0;
+  ASSERT_TRUE(D().WriteFile(h_, "\n", 1, &done, &t.ov));
+  ASSERT_TRUE(w.t.WaitDone(Ms(3000)));
+  EXPECT_EQ(w.events, drv::kEvTxEmpty);
+}
+
+TEST_F(Events, EightyPercentOfTheQueueRaisesRx80Full) {
+  ASSERT_TRUE(D().SetupComm(h_, 100, 100));
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRx80Full));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  pty_.Send(std::string(79, 'a'));
+  AwaitInQueue(79);
+  EXPECT_FALSE(w.t.WaitDone(Ms(100))) << "79 of 100";
+  pty_.Send("b");
+  ASSERT_TRUE(w.t.WaitDone(Ms(3000))) << "80 of 100";
+  EXPECT_EQ(w.events, drv::kEvRx80Full);
+}
+
+TEST_F(Events, NulBytesAreDroppedOnlyWhenTheBlockSaysSo) {
+  const std::string withNuls("a\0b\0\0c", 6);
+  pty_.Send(withNuls);
+  AwaitInQueue(3);
+  EXPECT_EQ(ReadAll(h_), "abc") << "fNull set";
+
+  drv::Dcb dcb = ToolDcb();
+  dcb.Flags &= ~drv::kFNull;
+  ASSERT_TRUE(D().SetCommState(h_, dcb));
+  pty_.Send(withNuls);
+  AwaitInQueue(6);
+  EXPECT_EQ(ReadAll(h_), withNuls) << "fNull clear";
+}
+
+TEST_F(Events, OnlyNulBytesRaiseNoRxChar) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  pty_.Send(std::string(3, '\0'));
+  EXPECT_FALSE(w.t.WaitDone(Ms(300))) << "discarded bytes are not received bytes";
+  pty_.Send("x");
+  ASSERT_TRUE(w.t.WaitDone(Ms(3000)));
+}
+
+TEST_F(Events, EveryByteValueSurvivesTheErrorMarking) {
+  drv::Dcb dcb = ToolDcb();
+  dcb.Flags &= ~drv::kFNull;
+  ASSERT_TRUE(D().SetCommState(h_, dcb));
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  all += "\xFF\xFF\xFF\x00\xFF";
+  pty_.Send(all);
+  AwaitInQueue(static_cast<std::uint32_t>(all.size()));
+  ASSERT_TRUE(D().SetCommTimeouts(h_, Timeouts(drv::kMaxDword, 0, 0)));
+  std::uint8_t buf[512];
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_TRUE(D().ReadFile(h_, buf, sizeof buf, &done, &t.ov));
+  EXPECT_EQ(std::string(buf, buf + done), all);
+  std::uint32_t errors = 0;
+  drv::ComStat stat;
+  ASSERT_TRUE(D().ClearCommError(h_, &errors, &stat));
+  EXPECT_EQ(errors, 0u) << "0xFF data bytes are no line errors";
+}
+
+TEST_F(Events, AnIdlePortCostsNoWakeUps) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvTxEmpty | drv::kEvErr));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  std::this_thread::sleep_for(Ms(100));
+  const std::string name = EngineThreadName(h_);
+  const long before = ContextSwitchesOfThread(name);
+  ASSERT_GE(before, 0) << "engine thread " << name << " not found";
+  std::this_thread::sleep_for(Ms(1000));
+  const long after = ContextSwitchesOfThread(name);
+  EXPECT_LE(after - before, 2) << "context switches of the idle engine in one second";
+}
+
+}  // namespace

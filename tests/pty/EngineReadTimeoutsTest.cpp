@@ -1,0 +1,150 @@
+// COMMTIMEOUTS on reads, case by case, in real time with generous bounds.
+#include "tests/pty/EngineFixture.h"
+
+namespace {
+
+using namespace ptytest;
+using Read = EngineTest;
+
+TEST_F(Read, ReturnAtOnceModeGivesWhatIsQueuedEvenNothing) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
+  std::uint8_t buf[10];
+  std::uint32_t done = 99;
+  Transfer t;
+  ASSERT_TRUE(StartRead(buf, sizeof buf, t, &done)) << "MAXDWORD/0/0 on an empty queue";
+  EXPECT_EQ(done, 0u);
+  EXPECT_TRUE(t.WaitDone(Ms(0))) << "completion at once signals the event too";
+
+  pty_.Send("abc");
+  AwaitInQueue(3);
+  Transfer t2;
+  ASSERT_TRUE(StartRead(buf, sizeof buf, t2, &done));
+  EXPECT_EQ(done, 3u);
+  EXPECT_EQ(std::string(buf, buf + 3), "abc");
+}
+
+TEST_F(Read, ToolsReadReturnsQueuedBytesAtOnce) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 100));
+  pty_.Send("box> ");
+  AwaitInQueue(5);
+  std::uint8_t buf[64];
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_TRUE(StartRead(buf, sizeof buf, t, &done)) << "MAXDWORD/0/100 with bytes queued";
+  EXPECT_EQ(std::string(buf, buf + done), "box> ");
+}
+
+TEST_F(Read, ToolsReadWaitsForTheFirstBytesOnly) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 3000));
+  std::uint8_t buf[64];
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done)) << "MAXDWORD/0/3000 with nothing queued";
+  EXPECT_FALSE(t.WaitDone(Ms(100)));
+  std::uint32_t count = 0;
+  EXPECT_FALSE(D().GetOverlappedResult(h_, &t.ov, &count, false));
+  EXPECT_EQ(D().GetLastError(), drv::kErrorIoIncomplete);
+  const auto sent = SteadyClock::now();
+  pty_.Send("xy");
+  ASSERT_TRUE(t.WaitDone(Ms(2000)));
+  EXPECT_LT(ElapsedMs(sent), 1500) << "returned on arrival, not at the 3000 ms timeout";
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok);
+  EXPECT_EQ(std::string(buf, buf + o.count), "xy");
+}
+
+TEST_F(Read, ToolsReadTimesOutEmptyAndSucceeds) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 150));
+  std::uint8_t buf[64];
+  std::uint32_t done = 0;
+  Transfer t;
+  const auto start = SteadyClock::now();
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done));
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  EXPECT_GE(ElapsedMs(start), 140);
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok) << "an expired read succeeds, error " << o.error;
+  EXPECT_EQ(o.count, 0u);
+}
+
+TEST_F(Read, IntervalTimeoutStartsWithTheFirstByte) {
+  SetTimeouts(Timeouts(150, 0, 0));
+  std::uint8_t buf[10];
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done));
+  EXPECT_FALSE(t.WaitDone(Ms(400))) << "no byte yet: the interval timer must not run";
+  const auto sent = SteadyClock::now();
+  pty_.Send("ab");
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  EXPECT_GE(ElapsedMs(sent), 140) << "completed before the interval had passed";
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok);
+  EXPECT_EQ(std::string(buf, buf + o.count), "ab");
+}
+
+TEST_F(Read, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
+  SetTimeouts(Timeouts(0, 20, 100));  // 10 bytes: 300 ms
+  std::uint8_t buf[10];
+  std::uint32_t done = 0;
+  Transfer t;
+  const auto start = SteadyClock::now();
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done));
+  pty_.Send("1234");
+  EXPECT_FALSE(t.WaitDone(Ms(200))) << "4 of 10 bytes, before 300 ms";
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  EXPECT_GE(ElapsedMs(start), 290);
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok) << "4 of 10 bytes when the timeout expires is a success";
+  EXPECT_EQ(std::string(buf, buf + o.count), "1234");
+}
+
+TEST_F(Read, NoTimeoutsWaitForTheWholeCount) {
+  SetTimeouts(Timeouts(0, 0, 0));
+  std::uint8_t buf[5];
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done));
+  pty_.Send("abc");
+  EXPECT_FALSE(t.WaitDone(Ms(300))) << "3 of 5 bytes";
+  pty_.Send("de!");
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok);
+  EXPECT_EQ(std::string(buf, buf + o.count), "abcde");
+  AwaitInQueue(1);  // the '!' stays queued for the next read
+  ASSERT_TRUE(StartRead(buf, 1, t, &done)) << "count satisfied from the queue completes at once";
+  EXPECT_EQ(buf[0], '!');
+}
+
+TEST_F(Read, GetOverlappedResultCanWaitForTheEnd) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 2000));
+  std::uint8_t buf[4];
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done));
+  std::thread sender([&] {
+    std::this_thread::sleep_for(Ms(100));
+    pty_.Send("ok");
+  });
+  std::uint32_t count = 0;
+  EXPECT_TRUE(D().GetOverlappedResult(h_, &t.ov, &count, true));
+  sender.join();
+  EXPECT_EQ(count, 2u);
+}
+
+TEST_F(Read, ReadsQueueBehindEachOtherInOrder) {
+  SetTimeouts(Timeouts(0, 0, 0));
+  std::uint8_t first[2], second[2];
+  std::uint32_t done = 0;
+  Transfer a, b;
+  ASSERT_FALSE(StartRead(first, 2, a, &done));
+  ASSERT_FALSE(StartRead(second, 2, b, &done));
+  pty_.Send("1234");
+  ASSERT_TRUE(a.WaitDone(Ms(3000)));
+  ASSERT_TRUE(b.WaitDone(Ms(3000)));
+  EXPECT_EQ(std::string(first, first + Finish(a).count), "12");
+  EXPECT_EQ(std::string(second, second + Finish(b).count), "34");
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// Writes with and without timeouts, purging, synchronous calls and a full receive queue.
+#include <numeric>
+#include <vector>
+
+#include "tests/pty/EngineFixture.h"
+
+namespace {
+
+using namespace ptytest;
+using Transfers = EngineTest;
+
+TEST_F(Transfers, AWriteTheKernelTakesCompletesAtOnce) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 100, 100, 10));
+  const std::string line = "protect off\n";
+  Transfer t;
+  std::uint32_t done = 0;
+  ASSERT_TRUE(D().WriteFile(h_, line.data(), static_cast<std::uint32_t>(line.size()), &done, &t.ov))
+      << D().GetLastError();
+  EXPECT_EQ(done, line.size());
+  EXPECT_TRUE(t.WaitDone(Ms(0)));
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok);
+  EXPECT_EQ(o.count, line.size());
+  EXPECT_EQ(pty_.Receive(line.size(), Ms(2000)), Bytes(line));
+
+  Transfer empty;
+  ASSERT_TRUE(D().WriteFile(h_, "", 0, &done, &empty.ov)) << "a zero-length write";
+  EXPECT_EQ(done, 0u);
+}
+
+TEST_F(Transfers, AWriteThatCannotFinishInTimeSucceedsWithWhatWentOut) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 100, 0, 300));
+  // Nobody reads the master, so the kernel soon takes no more.
+  std::vector<std::uint8_t> big(1 << 20);
+  std::iota(big.begin(), big.end(), 0);
+  Transfer t;
+  std::uint32_t done = 0;
+  const auto start = SteadyClock::now();
+  ASSERT_FALSE(D().WriteFile(h_, big.data(), static_cast<std::uint32_t>(big.size()), &done, &t.ov));
+  ASSERT_EQ(D().GetLastError(), drv::kErrorIoPending);
+  ASSERT_TRUE(t.WaitDone(Ms(5000)));
+  EXPECT_GE(ElapsedMs(start), 290);
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok) << "a write timeout completes with success and fewer bytes, error " << o.error;
+  EXPECT_LT(o.count, big.size());
+  // Exactly the reported bytes went out, nothing of the rest afterwards.
+  const auto received = pty_.Receive(big.size(), Ms(1500));
+  ASSERT_EQ(received.size(), o.count);
+  EXPECT_TRUE(std::equal(received.begin(), received.end(), big.begin()));
+}
+
+TEST_F(Transfers, APendingWriteFinishesWhenTheOtherSideReads) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 0, 0, 0));
+  std::vector<std::uint8_t> big(256 * 1024, 'w');
+  Transfer t;
+  std::uint32_t done = 0;
+  ASSERT_FALSE(D().WriteFile(h_, big.data(), static_cast<std::uint32_t>(big.size()), &done, &t.ov));
+  EXPECT_EQ(done, 0u) << "a pending write reports 0 at the start";
+  EXPECT_FALSE(t.WaitDone(Ms(200)));
+  const auto received = pty_.Receive(big.size(), Ms(10000));
+  EXPECT_EQ(received.size(), big.size());
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  const Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok);
+  EXPECT_EQ(o.count, big.size());
+}
+
+TEST_F(Transfers, PurgeAbortEndsPendingReadsAndWritesWithOperationAborted) {
+  SetTimeouts(Timeouts(0, 0, 0, 0, 0));
+  std::uint8_t buf[8];
+  std::uint32_t done = 0;
+  Transfer read;
+  ASSERT_FALSE(StartRead(buf, sizeof buf, read, &done));
+  std::vector<std::uint8_t> big(1 << 20, 'p');
+  Transfer write;
+  ASSERT_FALSE(
+      D().WriteFile(h_, big.data(), static_cast<std::uint32_t>(big.size()), &done, &write.ov));
+
+  ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeTxAbort | drv::kPurgeRxAbort));
+  ASSERT_TRUE(read.WaitDone(Ms(2000)));
+  ASSERT_TRUE(write.WaitDone(Ms(2000)));
+  const Outcome r = Finish(read);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, drv::kErrorOperationAborted) << "read";
+  const Outcome w = Finish(write);
+  EXPECT_FALSE(w.ok);
+  EXPECT_EQ(w.error, drv::kErrorOperationAborted) << "write";
+
+  EXPECT_FALSE(D().PurgeComm(h_, 0x10));
+  EXPECT_EQ(D().GetLastError(), drv::kErrorInvalidParameter);
+}
+
+TEST_F(Transfers, PurgeClearEmptiesTheReceiveQueueButAbortLeavesIt) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
+  pty_.Send("stale");
+  AwaitInQueue(5);
+  ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeRxAbort | drv::kPurgeTxAbort));
+  EXPECT_EQ(InQueue(), 5u) << "the abort flags do not clear the queue";
+  ASSERT_TRUE(D().PurgeComm(h_, 15));
+  EXPECT_EQ(InQueue(), 0u);
+}
+
+TEST_F(Transfers, CloseAbortsWhatIsPending) {
+  SetTimeouts(Timeouts(0, 0, 0));
+  std::uint8_t buf[8];
+  std::uint32_t done = 0;
+  Transfer read;
+  ASSERT_FALSE(StartRead(buf, sizeof buf, read, &done));
+  ASSERT_TRUE(D().CloseHandle(h_));
+  ASSERT_TRUE(read.WaitDone(Ms(0))) << "completed by the close itself";
+  std::uint32_t count = 0;
+  EXPECT_FALSE(D().GetOverlappedResult(h_, &read.ov, &count, false));
+  EXPECT_EQ(D().GetLastError(), drv::kErrorOperationAborted);
+  h_ = drv::kInvalidHandle;
+}
+
+TEST_F(Transfers, CallsWithoutAnOverlappedBlockBlockUntilDone) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 2000, 0, 0));
+  std::uint32_t done = 0;
+  ASSERT_TRUE(D().WriteFile(h_, "sync", 4, &done, nullptr));
+  EXPECT_EQ(done, 4u);
+  EXPECT_EQ(pty_.Receive(4, Ms(2000)), Bytes("sync"));
+  std::thread sender([&] {
+    std::this_thread::sleep_for(Ms(100));
+    pty_.Send("back");
+  });
+  std::uint8_t buf[8];
+  ASSERT_TRUE(D().ReadFile(h_, buf, sizeof buf, &done, nullptr));
+  sender.join();
+  EXPECT_EQ(std::string(buf, buf + done), "back");
+}
+
+TEST_F(Transfers, AFullQueueLeavesBytesInTheKernelAndLosesNone) {
+  ASSERT_TRUE(D().SetupComm(h_, 64, 64));
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
+  std::vector<std::uint8_t> sent(3000);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(1 + i % 250);
+  pty_.Send(sent);
+  AwaitInQueue(static_cast<std::uint32_t>(sent.size()));
+  EXPECT_EQ(InQueue(), sent.size()) << "queue plus kernel";
+  std::vector<std::uint8_t> got;
+  std::uint8_t buf[100];
+  const auto start = SteadyClock::now();
+  while (got.size() < sent.size() && ElapsedMs(start) < 5000) {
+    Transfer t;
+    std::uint32_t done = 0;
+    ASSERT_TRUE(StartRead(buf, sizeof buf, t, &done));
+    got.insert(got.end(), buf, buf + done);
+  }
+  EXPECT_EQ(got, sent);
+  std::uint32_t errors = 0;
+  drv::ComStat stat;
+  ASSERT_TRUE(D().ClearCommError(h_, &errors, &stat));
+  EXPECT_EQ(errors, 0u) << "nothing overflowed";
+}
+
+}  // namespace
