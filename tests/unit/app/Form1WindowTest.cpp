@@ -1,0 +1,187 @@
+// The window's start, its settings file, opening and closing the port.
+#include <gtest/gtest.h>
+
+#include "Form1Fixture.h"
+#include "app/Form1Layout.h"
+#include "app/SettingsFile.h"
+#include "serial/driver/DeviceMap.h"
+
+namespace {
+
+using app::AppDir;
+
+std::string Ini(const TempDir& dir) {
+  return dir.File("Zanowipe.ini");
+}
+
+TEST_F(Form1Test, FirstStartUsesDefaultsAndSavesThemAtClose) {
+  CreateForm();
+  EXPECT_EQ(AppDir, dir.Path().string() + app::PathSeparator());
+  EXPECT_EQ(form->Left(), 200);
+  EXPECT_EQ(form->Top(), 200);
+  EXPECT_EQ(form->cboCOM.ItemIndex(), -1);
+  EXPECT_EQ(form->cboCOM.Text(), "COM1");
+  EXPECT_FALSE(std::filesystem::exists(Ini(dir)));
+
+  Open();
+  EXPECT_EQ(fake.LastCall("CreateFileA").text, "COM1");
+  form->Close();
+  backend.ProcessMessages();
+  EXPECT_TRUE(form->Closed());
+  EXPECT_FALSE(fake.IsOpen());
+  const std::string text = TempDir::Read(Ini(dir));
+  const auto top = text.find("TOP=200"), left = text.find("LEFT=200"),
+             port = text.find("COM PORT=0");
+  EXPECT_TRUE(text.find("[APP]") < top && top < left && left < port && port != text.npos) << text;
+}
+
+TEST_F(Form1Test, RestoresPositionAndPortChoice) {
+  struct Case {
+    const char* file;
+    int top, left, itemIndex;
+    const char* opens;
+    int saved;
+  };
+  const Case cases[] = {
+      {"[APP]\nTOP=0x20\nLEFT=abc\nCOM PORT=3\n", 32, 200, 2, "COM3", 3},
+      {"[APP]\nTOP=300\nLEFT=410\nCOM PORT=8\n", 300, 410, 7, "COM8", 8},
+      {"[APP]\nCOM PORT=9\n", 200, 200, -1, "COM1", 0},
+      {"[APP]\nCOM PORT=-5\n", 200, 200, -1, "COM1", 0},
+      {"[APP]\nCOM PORT=0\n", 200, 200, -1, "COM1", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    TempDir::Write(Ini(dir), c.file);
+    fake.ClearCalls();
+    CreateForm();
+    EXPECT_EQ(form->Top(), c.top);
+    EXPECT_EQ(form->Left(), c.left);
+    EXPECT_EQ(form->cboCOM.ItemIndex(), c.itemIndex);
+    Open();
+    EXPECT_EQ(fake.LastCall("CreateFileA").text, c.opens);
+    form->Close();
+    backend.ProcessMessages();
+    ASSERT_TRUE(form->Closed());
+    app::TIniFile saved(Ini(dir));
+    EXPECT_EQ(saved.ReadInteger("APP", "COM PORT", -99), c.saved);
+    form.reset();
+  }
+}
+
+TEST_F(Form1Test, SavedPositionOffEveryScreenComesBackToThePrimary) {
+  backend.SetScreens({{0, 0, 1280, 1024}});
+  TempDir::Write(Ini(dir), "[APP]\nTOP=-4000\nLEFT=3000\n");
+  CreateForm();
+  EXPECT_EQ(form->Left(), 1280 - 297);
+  EXPECT_EQ(form->Top(), 0);
+}
+
+TEST_F(Form1Test, FailedSettingsWriteIsShownAndTheWindowStillCloses) {
+  // A directory where the file should be: every write to it fails.
+  std::filesystem::create_directory(Ini(dir));
+  CreateForm();
+  form->Close();
+  backend.ProcessMessages();
+  EXPECT_TRUE(form->Closed());
+  ASSERT_EQ(backend.ErrorBoxes().size(), 1u);
+  EXPECT_EQ(backend.ErrorBoxes()[0].text, "Unable to write to " + AppDir + "Zanowipe.ini.");
+  EXPECT_EQ(backend.ErrorBoxes()[0].caption, "Zanowipe");
+}
+
+TEST_F(Form1Test, OpenFailureLeavesEverythingAsItWas) {
+  fake::FakeCommDriver empty;  // no devices: every open fails with 2
+  form = std::make_unique<TForm1>(&empty);
+  backend.CreatePeers(*form);
+  app::WakeTicks = 17;
+  app::WakingUp = 0;
+  app::Erasing = 1;
+  form->cmdOpen.UserClick();
+  ASSERT_EQ(backend.ErrorBoxes().size(), 1u);
+  EXPECT_EQ(backend.ErrorBoxes()[0].text, "Unable to open com port (win error code: 2)");
+  EXPECT_EQ(backend.ErrorBoxes()[0].caption, "Zanowipe");
+  EXPECT_FALSE(form->Cx1.Connected());
+  EXPECT_TRUE(form->cmdOpen.Enabled());
+  EXPECT_FALSE(form->cmdClose.Enabled());
+  EXPECT_FALSE(form->cmdErase.Enabled());
+  EXPECT_FALSE(form->chkConf.Enabled());
+  EXPECT_EQ(form->sBar.PanelText(), "");
+  EXPECT_EQ(form->Label1.Caption(), "PREPARED");
+  EXPECT_EQ(app::WakeTicks, 0);
+  EXPECT_EQ(app::WakingUp, 0);
+  EXPECT_EQ(app::Erasing, 1);
+}
+
+TEST_F(Form1Test, OpenAppliesTheToolsLineSettings) {
+  CreateForm();
+  Open();
+  EXPECT_TRUE(form->Cx1.Connected());
+  const drv::Dcb dcb = fake.LastCall("SetCommState").dcb;
+  EXPECT_EQ(dcb.BaudRate, 115200u);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, drv::kNoParity);
+  EXPECT_EQ(dcb.StopBits, drv::kOneStopBit);
+  EXPECT_TRUE(dcb.Flags & drv::kFNull);
+  EXPECT_EQ(dcb.Flags & (drv::kFDtrControlMask | drv::kFRtsControlMask), 0u);
+  const drv::CommTimeouts t = fake.LastCall("SetCommTimeouts").timeouts;
+  EXPECT_EQ(t.ReadIntervalTimeout, 0xFFFFFFFFu);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, 100u);
+  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 100u);
+  EXPECT_EQ(t.WriteTotalTimeoutConstant, 10u);
+  EXPECT_EQ(fake.LastCall("SetupComm").args, (std::vector<std::uint32_t>{1024, 1024}));
+  EXPECT_EQ(fake.Mask(), 0x05FFu);  // all ten events
+  EXPECT_FALSE(form->Timer1.Enabled());
+  EXPECT_EQ(form->sBar.PanelText(), "COM Port opened, switch Box to Power ON");
+  EXPECT_FALSE(form->cmdOpen.Enabled());
+  EXPECT_TRUE(form->cmdClose.Enabled());
+  EXPECT_FALSE(form->cmdErase.Enabled());
+  EXPECT_FALSE(form->chkConf.Enabled());
+  EXPECT_TRUE(form->cboCOM.Enabled());
+}
+
+TEST_F(Form1Test, CloseBeforeAnyEraseShowsComplete) {
+  CreateForm();
+  Open();
+  form->cmdClose.UserClick();
+  EXPECT_FALSE(fake.IsOpen());
+  EXPECT_EQ(form->sBar.PanelText(), "COM Port closed, please switch Box to Power OFF");
+  EXPECT_EQ(form->Label1.Caption(), "COMPLETE");
+  EXPECT_TRUE(form->cmdOpen.Enabled());
+  EXPECT_FALSE(form->cmdClose.Enabled());
+}
+
+TEST_F(Form1Test, ListChangesWhileOpenWaitForTheNextOpen) {
+  TempDir::Write(Ini(dir), "[APP]\nCOM PORT=3\n");
+  CreateForm();
+  Open();
+  fake.ClearCalls();
+  form->cboCOM.UserSelect(4);
+  EXPECT_TRUE(fake.Calls().empty());
+  EXPECT_EQ(form->Cx1.Port(), COM3);
+  form->cmdClose.UserClick();
+  form->cmdOpen.UserClick();
+  EXPECT_EQ(fake.LastCall("CreateFileA").text, "COM5");
+  form->Close();
+  backend.ProcessMessages();
+  EXPECT_EQ(app::TIniFile(Ini(dir)).ReadInteger("APP", "COM PORT", 0), 5);
+}
+
+TEST_F(Form1Test, LinkLabelOpensItsOwnCaption) {
+  CreateForm();
+  form->Label3.UserClick();
+  ASSERT_EQ(backend.OpenedDocuments().size(), 1u);
+  EXPECT_EQ(backend.OpenedDocuments()[0], form->Label3.Caption());
+  EXPECT_EQ(backend.OpenedDocuments()[0], app::kLinkAddress);
+}
+
+TEST_F(Form1Test, PortsSectionMapsComPortsToDevices) {
+  drv::ClearDeviceMappings();
+  TempDir::Write(Ini(dir), "[PORTS]\nCOM2=/dev/pts/77\n");
+  CreateForm();
+  if (app::PathSeparator() == '/') {
+    EXPECT_EQ(drv::ResolveDeviceName("COM2"), "/dev/pts/77");
+    EXPECT_EQ(drv::ResolveDeviceName("COM3"), "/dev/ttyUSB2");
+  }
+  drv::ClearDeviceMappings();
+}
+
+}  // namespace
