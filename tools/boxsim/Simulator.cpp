@@ -23,6 +23,8 @@ using namespace std::chrono_literals;
 
 // How often the absence of a program on the device is re-checked.
 constexpr auto kReconnectCheck = 20ms;
+// How long the line stays up after the last byte before a hang-up, so the reader gets it.
+constexpr auto kHangupLinger = 200ms;
 
 class Logger {
  public:
@@ -124,6 +126,7 @@ int RunSimulator(const Options& o) {
   const bool powerFollowsClient = !o.powerOnAtStart && !o.waitSignal;
   std::optional<Clock::time_point> powerOnAt;
   if (o.powerOnAtStart) powerOnAt = now + std::chrono::milliseconds(o.powerOnDelayMs);
+  std::optional<Clock::time_point> hangupAt;
   bool client = false;
   bool waitWritable = false;
   int status = 0;
@@ -162,8 +165,12 @@ int RunSimulator(const Options& o) {
       }
     }
     if (box.HangupDue() && pacer.Empty()) {
-      log("hanging up");
-      break;
+      // The last bytes are still in the pty; a close now could discard them unread.
+      if (!hangupAt) hangupAt = now + kHangupLinger;
+      if (*hangupAt <= now) {
+        log("hanging up");
+        break;
+      }
     }
 
     std::optional<Clock::time_point> deadline = box.NextDeadline();
@@ -172,6 +179,7 @@ int RunSimulator(const Options& o) {
     };
     if (!waitWritable) sooner(pacer.NextDeadline(now));
     sooner(powerOnAt);
+    sooner(hangupAt);
     if (!client) sooner(now + kReconnectCheck);
 
     pollfd fds[2] = {{signals, POLLIN, 0}, {pty.Fd(), 0, 0}};

@@ -1,0 +1,238 @@
+// zanowipe-cli against boxsim on a pseudo-terminal, in real time: the whole road of one erase,
+// the hard cases of the line, and the failures a technician meets.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/E2eHelpers.h"
+
+namespace e2e {
+namespace {
+
+const std::string kCli = ZW_CLI_PATH;
+constexpr auto kRunLimit = std::chrono::seconds(90);
+// Generous for a run of a few seconds of real time; a busy loop would use far more.
+constexpr double kCpuLimitSeconds = 1.5;
+
+const char* const kUserFirst = "a1c00000";
+const char* const kConfigFirst = "a1b00000";
+const char* const kLast = "a1ffffff";
+
+struct CliRun {
+  ExitInfo exit;
+  std::string out, err;
+};
+
+CliRun RunCli(const ScratchDir& dir, std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), kCli);
+  Process p(args, dir.Path(), input);
+  auto e = p.Wait(kRunLimit);
+  EXPECT_TRUE(e.has_value()) << "zanowipe-cli still runs after " << kRunLimit.count() << " s:\n"
+                             << p.Stdout() << p.Stderr();
+  return {e.value_or(ExitInfo{}), p.Stdout(), p.Stderr()};
+}
+
+const std::vector<std::string> kWholeRoad = {
+    "state:  PREPARED",
+    "status: COM Port opened, switch Box to Power ON",
+    "status: Serial connected, sending stopbit (1)",
+    "status: Receiver connected",
+    "status: Erasing data, please wait",
+    "state:  WORKING",
+    "status: Complete, please switch Box to Power OFF",
+    "status: COM Port closed, please switch Box to Power OFF",
+    "state:  COMPLETE",
+};
+
+TEST(CliAgainstBox, UserDataOnlyErasesExactlyTheUserRange) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  EXPECT_TRUE(InOrder(run.out, kWholeRoad));
+  EXPECT_LT(run.exit.cpuSeconds, kCpuLimitSeconds);
+  box.Stop();
+  VerifyOutcome v = VerifyFlash(dir, box.Image(), kUserFirst, kLast);
+  EXPECT_EQ(v.status, 0) << v.text;
+}
+
+TEST(CliAgainstBox, IncludeConfigurationErasesConfigurationToo) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--include-config"});
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  EXPECT_TRUE(InOrder(run.out, {"erase:  user data and configuration", "state:  COMPLETE"}));
+  box.Stop();
+  VerifyOutcome v = VerifyFlash(dir, box.Image(), kConfigFirst, kLast);
+  EXPECT_EQ(v.status, 0) << v.text;
+}
+
+TEST(CliAgainstBox, BoxAlreadyAtItsConsoleGetsNoLineFeed) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--at-console"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes"});
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out.find("sending stopbit"), std::string::npos) << run.out;
+  EXPECT_TRUE(InOrder(run.out, {"status: Receiver connected", "state:  COMPLETE"}));
+  box.Stop();
+  EXPECT_EQ(VerifyFlash(dir, box.Image(), kUserFirst, kLast).status, 0);
+}
+
+// The line's hard cases: each must still end in an exact erase.
+class LineVariants : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(LineVariants, EraseCompletesAndTouchesOnlyTheUserRange) {
+  ScratchDir dir;
+  std::vector<std::string> options = GetParam();
+  options.insert(options.end(), {"--sector-ms", "2", "--boot-ms", "300"});
+  SimulatedBox box(dir, options);
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
+  std::string name;
+  for (const auto& o : GetParam()) name += o + " ";
+  EXPECT_EQ(run.exit.status, 0) << "boxsim " << name << "\n" << run.out << run.err;
+  EXPECT_TRUE(InOrder(
+      run.out, {"status: Receiver connected", "state:  WORKING",
+                "status: COM Port closed, please switch Box to Power OFF", "state:  COMPLETE"}))
+      << "boxsim " << name;
+  box.Stop();
+  VerifyOutcome v = VerifyFlash(dir, box.Image(), kUserFirst, kLast);
+  EXPECT_EQ(v.status, 0) << "boxsim " << name << ": " << v.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HardCases, LineVariants,
+    ::testing::Values(std::vector<std::string>{"--chunk-random", "--seed", "1"},
+                      std::vector<std::string>{"--chunk-random", "--seed", "7", "--crlf"},
+                      std::vector<std::string>{"--chunk-random", "--seed", "42", "--upper-x"},
+                      std::vector<std::string>{"--crlf"}, std::vector<std::string>{"--upper-x"},
+                      std::vector<std::string>{"--baud", "9600"}));
+
+TEST(CliAgainstBox, HangUpWhileWakingIsAFailureWithoutHangOrSpin) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--hangup-at", "wake"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
+  EXPECT_EQ(run.exit.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("error box"), std::string::npos) << run.err;
+  EXPECT_LT(run.exit.wallSeconds, 30.0);
+  EXPECT_LT(run.exit.cpuSeconds, kCpuLimitSeconds);
+  EXPECT_EQ(run.out.find("state:  WORKING"), std::string::npos) << run.out;
+  auto sim = box.Proc().Wait(std::chrono::seconds(10));
+  ASSERT_TRUE(sim.has_value()) << "boxsim did not end after hanging up";
+  EXPECT_EQ(sim->status, 0);
+  // Nothing was erased.
+  VerifyOutcome v = VerifyFlash(dir, box.Image());
+  EXPECT_EQ(v.status, 0) << v.text;
+}
+
+TEST(CliAgainstBox, HangUpDuringTheEraseIsAFailureWithoutHangOrSpin) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--sector-ms", "20", "--hangup-at", "erase"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
+  EXPECT_EQ(run.exit.status, 1) << run.out << run.err;
+  EXPECT_TRUE(InOrder(run.out, {"state:  WORKING"}));
+  EXPECT_EQ(run.out.find("state:  COMPLETE"), std::string::npos) << run.out;
+  EXPECT_LT(run.exit.wallSeconds, 30.0);
+  EXPECT_LT(run.exit.cpuSeconds, kCpuLimitSeconds);
+  // Half the range was erased when the line dropped: the check must say so.
+  VerifyOutcome v = VerifyFlash(dir, box.Image(), kUserFirst, kLast);
+  EXPECT_EQ(v.status, 1) << v.text;
+  EXPECT_NE(v.text.find("NOT ERASED"), std::string::npos) << v.text;
+}
+
+TEST(CliAgainstBox, SilentBoxEndsInTheTimeLimit) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--silent"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "2"});
+  EXPECT_EQ(run.exit.status, 3) << run.out << run.err;
+  EXPECT_GE(run.exit.wallSeconds, 1.9);
+  EXPECT_LT(run.exit.wallSeconds, 30.0);
+  EXPECT_LT(run.exit.cpuSeconds, kCpuLimitSeconds);
+  EXPECT_NE(run.err.find("timed out"), std::string::npos) << run.err;
+  // Nothing is sent before the Box sends something.
+  EXPECT_EQ(run.out.find("sending stopbit"), std::string::npos) << run.out;
+}
+
+TEST(CliAgainstBox, BoxThatNeverPromptsKeepsBeingWokenUntilTheTimeLimit) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--never-prompt"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "3"});
+  EXPECT_EQ(run.exit.status, 3) << run.out << run.err;
+  EXPECT_TRUE(
+      InOrder(run.out, {"sending stopbit (1)", "sending stopbit (2)", "sending stopbit (3)"}));
+  EXPECT_EQ(run.out.find("Receiver connected"), std::string::npos) << run.out;
+}
+
+TEST(CliAgainstBox, MissingDeviceIsAPortError) {
+  ScratchDir dir;
+  CliRun run = RunCli(dir, {"--port", dir.File("no-such-device"), "--yes", "--timeout", "10"});
+  EXPECT_EQ(run.exit.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("Unable to open com port (win error code: 2)"), std::string::npos)
+      << run.err;
+}
+
+TEST(CliAgainstBox, PortNamedInTheSettingsFile) {
+  ScratchDir dir;
+  WriteFile(dir.File("Zanowipe.ini"), "[APP]\nTOP=10\nLEFT=20\nCOM PORT=2\n");
+  SimulatedBox box(dir, {"--fast", "--ports-ini", dir.File("Zanowipe.ini"), "--com", "3"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", "COM3", "--yes", "--timeout", "60"});
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("COM3 (" + box.Device() + ")"), std::string::npos) << run.out;
+  // The window's saved choice is the user's, not the command line's.
+  EXPECT_NE(ReadFile(dir.File("Zanowipe.ini")).find("COM PORT=2"), std::string::npos)
+      << ReadFile(dir.File("Zanowipe.ini"));
+  box.Stop();
+  EXPECT_EQ(VerifyFlash(dir, box.Image(), kUserFirst, kLast).status, 0);
+}
+
+TEST(CliAgainstBox, NotConfirmedDoesNothing) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device()}, "n\n");
+  EXPECT_EQ(run.exit.status, 4) << run.out << run.err;
+  EXPECT_NE(run.out.find("Erase user data on the Box at " + box.Device() + "? [y/N]"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("COM Port opened"), std::string::npos) << run.out;
+  box.Stop();
+  EXPECT_EQ(VerifyFlash(dir, box.Image()).status, 0);
+}
+
+TEST(CliAgainstBox, ConfirmedWithYesRunsTheErase) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--at-console"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--timeout", "60"}, "y\n");
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+}
+
+TEST(CliAgainstBox, BadArgumentsExitWithTwoAndOpenNothing) {
+  ScratchDir dir;
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},        {"--port"},           {"--port", "COM9"},       {"--port", "ttyUSB0"},
+      {"--timeout", "0"}, {"--timeout", "abc"}, {"--port", "/dev/ttyS0"},
+  };
+  for (const auto& args : cases) {
+    CliRun run = RunCli(dir, args);
+    std::string name;
+    for (const auto& a : args) name += a + " ";
+    EXPECT_EQ(run.exit.status, 2) << name << "\n" << run.err;
+    EXPECT_NE(run.err.find("see --help"), std::string::npos) << name << "\n" << run.err;
+  }
+  CliRun help = RunCli(dir, {"--help"});
+  EXPECT_EQ(help.exit.status, 0);
+  EXPECT_NE(help.out.find("--include-config"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e
