@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/ReceivePath.h"
 #include "serial/driver/posix/TtyPort.h"
 
 namespace drv::posix {
@@ -96,36 +97,10 @@ void TtyPort::PullFromTty() {
     if (room == 0) return;
     const ssize_t n = ::read(fd_, chunk, std::min<std::size_t>(room, sizeof chunk));
     if (n > 0) {
-      const std::size_t before = queue_.size();
-      std::uint32_t events = 0;
-      decoder_.Feed(chunk, static_cast<std::size_t>(n), [&](InputKind kind, std::uint8_t b) {
-        switch (kind) {
-          case InputKind::kData:
-            AcceptByte(b);
-            break;
-          case InputKind::kLineError:
-            RecordErrors(rules_.lineHasParity ? kCeRxParity : kCeFrame);
-            events |= kEvErr;
-            AcceptByte(rules_.replaceErrors ? rules_.errorChar : b);
-            break;
-          case InputKind::kBreak:
-            RecordErrors(kCeBreak);
-            events |= kEvBreak;
-            break;
-        }
-      });
-      if (queue_.size() > before) {
-        events |= kEvRxChar;
-        if (std::find(queue_.begin() + static_cast<std::ptrdiff_t>(before), queue_.end(),
-                      rules_.eventChar) != queue_.end()) {
-          events |= kEvRxFlag;
-        }
-        if (!above80_ && queue_.size() * 5 >= static_cast<std::size_t>(queueLimit_) * 4) {
-          above80_ = true;
-          events |= kEvRx80Full;
-        }
-      }
-      RaiseEvents(events);
+      const ReceiveOutcome got = TakeIntoQueue(chunk, static_cast<std::size_t>(n), decoder_,
+                                               rules_, queue_, queueLimit_, above80_);
+      if (got.errors != 0) RecordErrors(got.errors);
+      RaiseEvents(got.events);
       ServeReads(Clock::now());
       continue;
     }
@@ -136,11 +111,6 @@ void TtyPort::PullFromTty() {
     HangUp();
     return;
   }
-}
-
-void TtyPort::AcceptByte(std::uint8_t b) {
-  if (b == 0 && rules_.discardNull) return;
-  queue_.push_back(b);
 }
 
 void TtyPort::StartRead(PendingRead& r, Clock::time_point now) {

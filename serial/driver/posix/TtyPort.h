@@ -96,9 +96,6 @@ class TtyPort {
 
   // Receive side.
   void PullFromTty();
-  void AcceptByte(std::uint8_t b);
-  void AcceptLineError(std::uint8_t b);
-  void AcceptBreak();
   void ServeReads(Clock::time_point now);
   void StartRead(PendingRead& r, Clock::time_point now);
   bool ReadIsDone(const PendingRead& r, Clock::time_point now) const;
