@@ -85,8 +85,9 @@ C& TForm1::Component(const char* name) {
 void TForm1::FormCreate(TObject*) {
   AppDir = AppDirFrom(CurrentDirectory());
   TIniFile settings(SettingsPath());
-  const Position stored{settings.ReadInteger(kSection, kKeyLeft, kDefaultPosition),
-                        settings.ReadInteger(kSection, kKeyTop, kDefaultPosition)};
+  Position stored;
+  stored.Top = settings.ReadInteger(kSection, kKeyTop, kDefaultPosition);
+  stored.Left = settings.ReadInteger(kSection, kKeyLeft, kDefaultPosition);
   std::vector<gui::Rect> screens;
   if (gui::Backend* backend = gui::App().GetBackend()) screens = backend->Screens();
   const Position shown = ReachablePosition(stored, ClientWidth(), ClientHeight(), screens);

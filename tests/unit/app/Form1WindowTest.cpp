@@ -4,7 +4,6 @@
 #include "Form1Fixture.h"
 #include "app/Form1Layout.h"
 #include "app/SettingsFile.h"
-#include "serial/driver/DeviceMap.h"
 
 namespace {
 
@@ -171,17 +170,6 @@ TEST_F(Form1Test, LinkLabelOpensItsOwnCaption) {
   ASSERT_EQ(backend.OpenedDocuments().size(), 1u);
   EXPECT_EQ(backend.OpenedDocuments()[0], form->Label3.Caption());
   EXPECT_EQ(backend.OpenedDocuments()[0], app::kLinkAddress);
-}
-
-TEST_F(Form1Test, PortsSectionMapsComPortsToDevices) {
-  drv::ClearDeviceMappings();
-  TempDir::Write(Ini(dir), "[PORTS]\nCOM2=/dev/pts/77\n");
-  CreateForm();
-  if (app::PathSeparator() == '/') {
-    EXPECT_EQ(drv::ResolveDeviceName("COM2"), "/dev/pts/77");
-    EXPECT_EQ(drv::ResolveDeviceName("COM3"), "/dev/ttyUSB2");
-  }
-  drv::ClearDeviceMappings();
 }
 
 }  // namespace
