@@ -350,7 +350,6 @@ bool FakeCommDriver::SetCommMask(drv::Handle h, std::uint32_t mask) {
   if (!Enter(lock, c)) return false;
   Device* d = DeviceOf(h);
   if (!d) return Fail(drv::kErrorInvalidHandle);
-  if (d->gone) return Fail(d->goneError);
   d->mask = mask;
   d->keptEvents &= mask;
   if (d->wait.ov) {
@@ -369,7 +368,6 @@ bool FakeCommDriver::WaitCommEvent(drv::Handle h, std::uint32_t* eventMask, drv:
   if (!Enter(lock, c)) return false;
   Device* d = DeviceOf(h);
   if (!d) return Fail(drv::kErrorInvalidHandle);
-  if (d->gone) return Fail(d->goneError);
   if (d->wait.ov || d->mask == 0) return Fail(drv::kErrorInvalidParameter);
   Start(ov);
   const std::uint32_t events = d->keptEvents & d->mask;
@@ -378,6 +376,10 @@ bool FakeCommDriver::WaitCommEvent(drv::Handle h, std::uint32_t* eventMask, drv:
     *eventMask = events;
     Complete(ov, 0, 0);
     return true;
+  }
+  if (d->gone) {
+    Complete(ov, d->goneError, 0);
+    return Fail(d->goneError);
   }
   d->wait = OutstandingWait{ov, eventMask};
   return Fail(drv::kErrorIoPending);
@@ -393,7 +395,7 @@ bool FakeCommDriver::ReadFile(drv::Handle h, void* buffer, std::uint32_t count, 
   if (!Enter(lock, c)) return false;
   Device* d = DeviceOf(h);
   if (!d) return Fail(drv::kErrorInvalidHandle);
-  if (d->gone) return Fail(d->goneError);
+  if (d->gone && d->input.empty() && count != 0) return Fail(d->goneError);
   Start(ov);
   if (done) *done = 0;
   const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(count, d->input.size()));
@@ -473,7 +475,6 @@ bool FakeCommDriver::ClearCommError(drv::Handle h, std::uint32_t* errors, drv::C
   if (!Enter(lock, c)) return false;
   Device* d = DeviceOf(h);
   if (!d) return Fail(drv::kErrorInvalidHandle);
-  if (d->gone) return Fail(d->goneError);
   if (errors) *errors = d->errors;
   d->errors = 0;
   if (stat) {
@@ -506,7 +507,6 @@ bool FakeCommDriver::PurgeComm(drv::Handle h, std::uint32_t flags) {
   if (!Enter(lock, c)) return false;
   Device* d = DeviceOf(h);
   if (!d) return Fail(drv::kErrorInvalidHandle);
-  if (d->gone) return Fail(d->goneError);
   if (flags & drv::kPurgeTxAbort) {
     for (const PendingWrite& w : d->writes) Complete(w.ov, drv::kErrorOperationAborted, 0);
     d->writes.clear();

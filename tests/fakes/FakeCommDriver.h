@@ -16,8 +16,10 @@
 //   kernel does. A purge with the abort flags completes pending transfers with 995.
 // - WaitCommEvent: events that occur while no wait is outstanding are kept and complete the
 //   next wait at once; SetCommMask completes an outstanding wait with an empty mask.
-// - HangUp() plays an adapter pulled out: pending operations fail once with the given error,
-//   later calls on the handle fail at once with it.
+// - HangUp() plays an adapter pulled out, as the termios engine reports it: pending operations
+//   fail once with the given error; later waits, writes, modem queries, settings and reads of
+//   an empty queue fail at once with it; purges, masks and ClearCommError still succeed, so
+//   the port can be closed.
 // - Thread-safe: the event watcher calls it from its own thread. The last error is
 //   thread-local, as GetLastError is.
 #pragma once
