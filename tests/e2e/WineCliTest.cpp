@@ -1,0 +1,96 @@
+// The Windows build's zanowipe-cli.exe under Wine against boxsim: Wine's COM8 is pointed at
+// boxsim's pty through the private prefix's link (scripts/wine-env.sh). Skipped when the
+// Windows build is not there. What Wine allows on a pty is covered: received data, writes, the
+// line dropping; modem lines and line errors do not exist on a pty.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/e2e/E2eHelpers.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kWindowsCli = ZW_WINDOWS_CLI_PATH;
+const std::string kScripts = ZW_SCRIPTS_DIR;
+const char* const kPort = "COM8";
+
+std::string PrefixFor(const std::string& exe) {
+  if (const char* set = std::getenv("ZW_WINEPREFIX"); set && *set) return set;
+  for (fs::path dir = fs::path(exe).parent_path(); !dir.empty() && dir != dir.root_path();
+       dir = dir.parent_path()) {
+    if (fs::exists(dir / "CMakeCache.txt")) return (dir / "wineprefix").string();
+  }
+  return {};
+}
+
+class WineCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(kWindowsCli)) GTEST_SKIP() << "no Windows build at " << kWindowsCli;
+    prefix_ = PrefixFor(kWindowsCli);
+    ASSERT_FALSE(prefix_.empty());
+    Process env({kScripts + "/wine-env.sh", prefix_}, dir_.Path());
+    auto e = env.Wait(std::chrono::minutes(5));
+    ASSERT_TRUE(e && e->status == 0) << env.Stdout() << env.Stderr();
+    link_ = prefix_ + "/com8.link";
+    char target[4096] = {};
+    ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
+    ASSERT_GT(n, 0) << link_ << " is not the prefix's port link";
+    savedTarget_ = target;
+  }
+  void TearDown() override {
+    // Back to a target that does not exist, so the port is "missing" again.
+    if (!savedTarget_.empty()) {
+      ::unlink(link_.c_str());
+      EXPECT_EQ(::symlink(savedTarget_.c_str(), link_.c_str()), 0);
+    }
+  }
+
+  struct Run {
+    ExitInfo exit;
+    std::string out, err;
+  };
+  Run RunWindowsCli(std::vector<std::string> args) {
+    args.insert(args.begin(), {kScripts + "/wine-run.sh", kWindowsCli, "--port", kPort, "--yes"});
+    Process p(args, dir_.Path());
+    auto e = p.Wait(std::chrono::seconds(180));
+    EXPECT_TRUE(e.has_value()) << p.Stdout();
+    return {e.value_or(ExitInfo{}), p.Stdout(), p.Stderr()};
+  }
+
+  ScratchDir dir_;
+  std::string prefix_, link_, savedTarget_;
+};
+
+TEST_F(WineCli, ErasesTheUserRangeThroughTheWindowsBuild) {
+  SimulatedBox box(dir_, {"--fast", "--chunk-random", "--crlf", "--link", link_});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  Run run = RunWindowsCli({"--timeout", "90"});
+  EXPECT_EQ(run.exit.status, 0) << run.out;
+  EXPECT_TRUE(InOrder(
+      run.out, {"status: COM Port opened, switch Box to Power ON",
+                "status: Serial connected, sending stopbit (1)", "status: Receiver connected",
+                "state:  WORKING", "status: COM Port closed, please switch Box to Power OFF",
+                "state:  COMPLETE"}));
+  box.Stop();
+  VerifyOutcome v = VerifyFlash(dir_, box.Image(), "a1c00000", "a1ffffff");
+  EXPECT_EQ(v.status, 0) << v.text;
+}
+
+TEST_F(WineCli, LineDroppedDuringTheEraseIsAFailure) {
+  SimulatedBox box(dir_, {"--fast", "--sector-ms", "20", "--hangup-at", "erase", "--link", link_});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  Run run = RunWindowsCli({"--timeout", "90", "--include-config"});
+  EXPECT_EQ(run.exit.status, 1) << run.out;
+  EXPECT_TRUE(InOrder(run.out, {"state:  WORKING"}));
+  EXPECT_EQ(run.out.find("state:  COMPLETE"), std::string::npos) << run.out;
+  EXPECT_LT(run.exit.wallSeconds, 120.0);
+}
+
+}  // namespace
+}  // namespace e2e
