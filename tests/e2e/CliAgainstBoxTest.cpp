@@ -164,7 +164,8 @@ TEST(CliAgainstBox, BoxThatNeverPromptsKeepsBeingWokenUntilTheTimeLimit) {
   ScratchDir dir;
   SimulatedBox box(dir, {"--fast", "--never-prompt"});
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
-  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "3"});
+  // Three ticks take 2.1 s; the limit leaves room for a loaded machine.
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "8"});
   EXPECT_EQ(run.exit.status, 3) << run.out << run.err;
   EXPECT_TRUE(
       InOrder(run.out, {"sending stopbit (1)", "sending stopbit (2)", "sending stopbit (3)"}));
