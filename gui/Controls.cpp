@@ -117,6 +117,12 @@ void Label::SetCaption(const std::string& value) {
   Changed();
 }
 
+void Label::SetAutoSize(bool value) {
+  if (autoSize_ == value) return;
+  autoSize_ = value;
+  Changed();
+}
+
 void Label::UserClick() {
   if (!Enabled() || !Visible()) return;
   Dispatch([this] {

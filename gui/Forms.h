@@ -158,11 +158,15 @@ class Label : public Control {
   const char* ClassName() const override { return "TLabel"; }
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& value);
+  // Shown as wide as its caption, growing rightwards from Left; Bounds keeps the designed size.
+  bool AutoSize() const { return autoSize_; }
+  void SetAutoSize(bool value);
   TNotifyEvent OnClick;
   void UserClick();
 
  private:
   std::string caption_;
+  bool autoSize_ = true;
 };
 
 class Image : public Control {

@@ -140,6 +140,9 @@ class LabelPeer : public LabelPeerBase<gui::Label> {
   void SyncOwn(ClickLabel& label) override {
     label.setText(ToQString(model_.Caption()));
     SyncColours(label);
+    if (model_.AutoSize()) {
+      label.resize(label.fontMetrics().horizontalAdvance(label.text()), model_.Bounds().Height);
+    }
   }
 };
 
