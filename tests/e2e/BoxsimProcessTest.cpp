@@ -120,7 +120,7 @@ TEST(BoxsimProgram, ConsoleOverAPtyRunsTheCommandsOnTheFlash) {
 
 TEST(BoxsimProgram, EveryOpenMeetsAFreshStart) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--boot-ms", "100"});
+  SimulatedBox box(dir, {"--boot-ms", "100", "-v"});
   ASSERT_FALSE(box.Device().empty());
   {
     PtyClient first(box.Device());
@@ -128,8 +128,13 @@ TEST(BoxsimProgram, EveryOpenMeetsAFreshStart) {
     first.Send("\n");
     ASSERT_TRUE(first.ReadUntil("simbox> ", 10s));
   }
-  // The sim notices the close within its re-check period; give it plenty.
-  std::this_thread::sleep_for(300ms);
+  // Reopen only once the sim has seen the close (its log says so).
+  auto end = std::chrono::steady_clock::now() + 10s;
+  while (box.Proc().Stderr().find("switched off") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_NE(box.Proc().Stderr().find("switched off"), std::string::npos) << box.Proc().Stderr();
   PtyClient second(box.Device());
   ASSERT_TRUE(second.ReadUntil("autoboot", 10s)) << second.Received();
   EXPECT_EQ(second.Received().rfind("\nSimBox boot loader", 0), 0u) << second.Received();

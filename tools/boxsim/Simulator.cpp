@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 // How often the absence of a program on the device is re-checked.
 constexpr auto kReconnectCheck = 20ms;
 // How long the line stays up after the last byte before a hang-up, so the reader gets it.
-constexpr auto kHangupLinger = 200ms;
+constexpr auto kHangupLinger = 500ms;
 
 class Logger {
  public:
