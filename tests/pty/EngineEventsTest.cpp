@@ -75,6 +75,8 @@ TEST_F(Events, WaitingWithoutAMaskOrTwiceIsInvalid) {
   Wait second;
   EXPECT_FALSE(D().WaitCommEvent(h_, &second.events, &second.t.ov));
   EXPECT_EQ(D().GetLastError(), drv::kErrorInvalidParameter) << "second outstanding wait";
+  ASSERT_TRUE(D().SetCommMask(h_, 0));  // ends the wait while its block still exists
+  EXPECT_TRUE(w.t.WaitDone(Ms(1000)));
 }
 
 TEST_F(Events, TheEventCharacterRaisesRxFlag) {
@@ -180,6 +182,8 @@ TEST_F(Events, AnIdlePortCostsNoWakeUps) {
   std::this_thread::sleep_for(Ms(1000));
   const long after = ContextSwitchesOfThread(name);
   EXPECT_LE(after - before, 2) << "context switches of the idle engine in one second";
+  ASSERT_TRUE(D().SetCommMask(h_, 0));
+  EXPECT_TRUE(w.t.WaitDone(Ms(1000)));
 }
 
 }  // namespace

@@ -91,6 +91,7 @@ class PosixCommDriver final : public CommDriver {
                 Overlapped* ov) override {
     auto port = Find(h);
     if (!port) return Fail(kErrorInvalidHandle);
+    if (buffer == nullptr && count != 0) return Fail(kErrorInvalidParameter);
     return Transfer(*port, ov, done,
                     [&](Overlapped* block) { return port->ReadFile(buffer, count, done, block); });
   }
@@ -98,6 +99,7 @@ class PosixCommDriver final : public CommDriver {
                  Overlapped* ov) override {
     auto port = Find(h);
     if (!port) return Fail(kErrorInvalidHandle);
+    if (buffer == nullptr && count != 0) return Fail(kErrorInvalidParameter);
     return Transfer(*port, ov, done,
                     [&](Overlapped* block) { return port->WriteFile(buffer, count, done, block); });
   }

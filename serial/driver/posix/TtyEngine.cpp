@@ -97,8 +97,8 @@ void TtyPort::PullFromTty() {
     if (room == 0) return;
     const ssize_t n = ::read(fd_, chunk, std::min<std::size_t>(room, sizeof chunk));
     if (n > 0) {
-      const ReceiveOutcome got = TakeIntoQueue(chunk, static_cast<std::size_t>(n), decoder_,
-                                               rules_, queue_, queueLimit_, above80_);
+      const ReceiveOutcome got = TakeIntoQueue(chunk, static_cast<std::size_t>(n), decoder_, rules_,
+                                               queue_, queueLimit_, above80_);
       if (got.errors != 0) RecordErrors(got.errors);
       RaiseEvents(got.events);
       ServeReads(Clock::now());
