@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "serial/driver/posix/MarkedInput.h"
+#include "serial/driver/posix/ReceiveQueue.h"
 #include "serial/driver/posix/TransferTimeouts.h"
 
 namespace {
@@ -85,6 +86,84 @@ TEST(WritePlan, TotalTimeoutOnlyWhenAnyFieldIsSet) {
   t.WriteTotalTimeoutMultiplier = 100;
   t.WriteTotalTimeoutConstant = 10;
   EXPECT_EQ(drv::posix::PlanWrite(t, 1).value_or(0), 110u) << "the tool's 100/10, one byte";
+}
+
+}  // namespace
+
+namespace {
+
+using drv::posix::ReceiveQueue;
+
+ReceiveQueue::Arrival Feed(ReceiveQueue& q, const std::string& raw) {
+  return q.Accept(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
+}
+
+std::string Drain(ReceiveQueue& q) {
+  std::string out(q.Size(), '\0');
+  q.Take(reinterpret_cast<std::uint8_t*>(out.data()), static_cast<std::uint32_t>(out.size()));
+  return out;
+}
+
+const std::string kMark("\xFF\x00", 2);
+
+TEST(ReceiveRules, NulBytesEventCharacterAndPlainArrivals) {
+  drv::posix::ReceiveRules rules;
+  rules.discardNull = true;
+  rules.eventChar = '>';
+  ReceiveQueue q;
+  q.SetRules(rules);
+  EXPECT_EQ(Feed(q, std::string(3, '\0')).events, 0u) << "only discarded NULs";
+  EXPECT_EQ(Feed(q, std::string("a\0b", 3)).events, drv::kEvRxChar);
+  EXPECT_EQ(Feed(q, "box>").events, drv::kEvRxChar | drv::kEvRxFlag);
+  EXPECT_EQ(Drain(q), "abbox>");
+}
+
+TEST(ReceiveRules, LineErrorsAndBreaks) {
+  drv::posix::ReceiveRules rules;
+  ReceiveQueue q;
+  q.SetRules(rules);
+  auto a = Feed(q, "x" + kMark + "q");
+  EXPECT_EQ(a.errors, drv::kCeFrame) << "no parity on the line: a framing error";
+  EXPECT_EQ(a.events, drv::kEvRxChar | drv::kEvErr);
+  EXPECT_EQ(Drain(q), "xq") << "without replacement the byte is kept";
+
+  rules.lineHasParity = true;
+  rules.checkParity = rules.replaceErrors = true;
+  rules.errorChar = '?';
+  q.SetRules(rules);
+  a = Feed(q, kMark + "q");
+  EXPECT_EQ(a.errors, drv::kCeRxParity);
+  EXPECT_EQ(Drain(q), "?");
+
+  rules.errorChar = 0;
+  rules.discardNull = true;
+  q.SetRules(rules);
+  a = Feed(q, kMark + "q");
+  EXPECT_EQ(a.errors, drv::kCeRxParity) << "a replaced-then-discarded byte still counts";
+  EXPECT_EQ(a.events, drv::kEvErr);
+  EXPECT_EQ(q.Size(), 0u);
+
+  a = Feed(q, kMark + std::string(1, '\0') + "z");
+  EXPECT_EQ(a.errors, drv::kCeBreak);
+  EXPECT_EQ(a.events, drv::kEvBreak | drv::kEvRxChar);
+  EXPECT_EQ(Drain(q), "z") << "a break queues no byte";
+}
+
+TEST(ReceiveRules, EightyPercentOncePerCrossingAndNoByteLostOnShrinking) {
+  ReceiveQueue q;
+  q.SetLimit(10);
+  EXPECT_EQ(Feed(q, "1234567").events & drv::kEvRx80Full, 0u) << "7 of 10";
+  EXPECT_NE(Feed(q, "8").events & drv::kEvRx80Full, 0u) << "8 of 10";
+  EXPECT_EQ(Feed(q, "9").events & drv::kEvRx80Full, 0u) << "still above: not again";
+  std::uint8_t buf[4];
+  q.Take(buf, 4);  // 5 left
+  EXPECT_NE(Feed(q, "abc").events & drv::kEvRx80Full, 0u) << "crossing again";
+  EXPECT_EQ(q.Free(), 2u);
+  q.SetLimit(4);
+  EXPECT_EQ(q.Free(), 0u);
+  EXPECT_EQ(q.Size(), 8u) << "a smaller limit keeps every byte";
+  q.Clear();
+  EXPECT_EQ(q.Free(), 4u);
 }
 
 }  // namespace

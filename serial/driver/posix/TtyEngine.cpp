@@ -38,7 +38,7 @@ void TtyPort::EngineLoop() {
     // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
     fds[0].fd = hungUp_ ? -1 : fd_;
     fds[0].events =
-        static_cast<short>((QueuedFree() > 0 ? POLLIN : 0) | (writeBlocked_ ? POLLOUT : 0));
+        static_cast<short>((rx_.Free() > 0 ? POLLIN : 0) | (writeBlocked_ ? POLLOUT : 0));
     fds[1].fd = wakeFd_;
     fds[1].events = POLLIN;
     const int timeout = PollTimeoutMs(Clock::now());
@@ -82,10 +82,6 @@ int TtyPort::PollTimeoutMs(Clock::time_point now) const {
 
 // ---- receive ----
 
-std::uint32_t TtyPort::QueuedFree() const {
-  return queue_.size() < queueLimit_ ? queueLimit_ - static_cast<std::uint32_t>(queue_.size()) : 0;
-}
-
 void TtyPort::PullFromTty() {
   ServeReads(Clock::now());
   if (ttyDrained_ || stopping_) return;
@@ -93,14 +89,13 @@ void TtyPort::PullFromTty() {
   for (;;) {
     // Decoding never yields more bytes than it reads, so reading at most the free space
     // can never overflow the queue.
-    const std::uint32_t room = QueuedFree();
+    const std::uint32_t room = rx_.Free();
     if (room == 0) return;
     const ssize_t n = ::read(fd_, chunk, std::min<std::size_t>(room, sizeof chunk));
     if (n > 0) {
-      const ReceiveOutcome got = TakeIntoQueue(chunk, static_cast<std::size_t>(n), decoder_, rules_,
-                                               queue_, queueLimit_, above80_);
-      if (got.errors != 0) RecordErrors(got.errors);
-      RaiseEvents(got.events);
+      const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, static_cast<std::size_t>(n));
+      if (arrival.errors != 0) RecordErrors(arrival.errors);
+      RaiseEvents(arrival.events);
       ServeReads(Clock::now());
       continue;
     }
@@ -133,18 +128,14 @@ void TtyPort::ServeReads(Clock::time_point now) {
   while (!reads_.empty()) {
     PendingRead& r = reads_.front();
     if (!r.started) StartRead(r, now);
-    const std::uint32_t take =
-        std::min<std::uint32_t>(r.count - r.got, static_cast<std::uint32_t>(queue_.size()));
+    const std::uint32_t take = rx_.Take(r.buffer + r.got, r.count - r.got);
     if (take > 0) {
-      std::copy_n(queue_.begin(), take, r.buffer + r.got);
-      queue_.erase(queue_.begin(), queue_.begin() + take);
       r.got += take;
       r.lastByteAt = now;
-      if (queue_.size() * 5 < static_cast<std::size_t>(queueLimit_) * 4) above80_ = false;
     }
     std::uint32_t error = kErrorSuccess;
     if (!ReadIsDone(r, now)) {
-      if (!hungUp_ || !queue_.empty()) return;
+      if (!hungUp_ || rx_.Size() != 0) return;
       // Nothing more will come: what did arrive is delivered, an empty read fails.
       if (r.got == 0) error = kErrorDeviceNotConnected;
     }

@@ -128,6 +128,7 @@ std::uint32_t TtyPort::SetCommState(const Dcb& dcb) {
     return WinErrorFromErrno(err, ErrnoContext::kIo);
   }
   rules_ = ReceiveRulesFor(dcb);
+  rx_.SetRules(rules_);
   return kErrorSuccess;
 }
 
@@ -145,8 +146,7 @@ std::uint32_t TtyPort::SetupComm(std::uint32_t inQueue, std::uint32_t /*outQueue
   if (inQueue > kLargestQueue) return kErrorNotEnoughMemory;
   // Size 0 keeps the queue as it is. A smaller queue than its content keeps every byte; the
   // engine reads no more from the tty until the content fits.
-  if (inQueue != 0) queueLimit_ = inQueue;
-  above80_ = queue_.size() * 5 >= static_cast<std::size_t>(queueLimit_) * 4;
+  if (inQueue != 0) rx_.SetLimit(inQueue);
   Wake();
   return kErrorSuccess;
 }
@@ -200,7 +200,7 @@ std::uint32_t TtyPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
   }
   if (hungUp_ && reads_.empty()) {
     PullFromTty();
-    if (queue_.empty() && count != 0) {
+    if (rx_.Size() == 0 && count != 0) {
       RefuseTransfer(ov, kErrorDeviceNotConnected);
       return kErrorDeviceNotConnected;
     }
@@ -261,8 +261,7 @@ std::uint32_t TtyPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
     stat->Flags = 0;
     int kernelIn = 0;
     if (ttyDrained_ || ::ioctl(fd_, FIONREAD, &kernelIn) != 0) kernelIn = 0;
-    stat->cbInQue =
-        static_cast<std::uint32_t>(queue_.size()) + static_cast<std::uint32_t>(kernelIn);
+    stat->cbInQue = static_cast<std::uint32_t>(rx_.Size()) + static_cast<std::uint32_t>(kernelIn);
     std::uint32_t unsent = 0;
     for (const auto& w : writes_) unsent += w.count - w.written;
     int kernelOut = 0;
@@ -293,9 +292,7 @@ std::uint32_t TtyPort::PurgeComm(std::uint32_t flags) {
   // whose device has gone can be closed.
   if ((flags & kPurgeTxClear) && !hungUp_) ::tcflush(fd_, TCOFLUSH);
   if (flags & kPurgeRxClear) {
-    queue_.clear();
-    decoder_.Reset();
-    above80_ = false;
+    rx_.Clear();
     if (!hungUp_) ::tcflush(fd_, TCIFLUSH);
   }
   Wake();

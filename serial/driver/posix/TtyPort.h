@@ -28,7 +28,7 @@
 
 #include "serial/driver/CommTypes.h"
 #include "serial/driver/posix/LineSettings.h"
-#include "serial/driver/posix/MarkedInput.h"
+#include "serial/driver/posix/ReceiveQueue.h"
 #include "serial/driver/posix/Termios2.h"
 #include "serial/driver/posix/TransferTimeouts.h"
 
@@ -99,7 +99,6 @@ class TtyPort {
   void ServeReads(Clock::time_point now);
   void StartRead(PendingRead& r, Clock::time_point now);
   bool ReadIsDone(const PendingRead& r, Clock::time_point now) const;
-  std::uint32_t QueuedFree() const;
 
   // Transmit side.
   void PushWrites(Clock::time_point now);
@@ -130,10 +129,7 @@ class TtyPort {
 
   ReceiveRules rules_;
   CommTimeouts timeouts_;
-  MarkedInputDecoder decoder_;
-  std::deque<std::uint8_t> queue_;
-  std::uint32_t queueLimit_ = 4096;
-  bool above80_ = false;
+  ReceiveQueue rx_;
 
   std::deque<PendingRead> reads_;
   std::deque<PendingWrite> writes_;

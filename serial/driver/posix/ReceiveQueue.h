@@ -1,0 +1,45 @@
+// The engine's own receive queue and the DCB's rules for received bytes: PARMRK decoding,
+// NUL discarding, error-character replacement, and which events and errors an arrival raises.
+// No I/O here: the engine feeds it what it read from the tty.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "serial/driver/posix/LineSettings.h"
+#include "serial/driver/posix/MarkedInput.h"
+
+namespace drv::posix {
+
+class ReceiveQueue {
+ public:
+  struct Arrival {
+    std::uint32_t events = 0;  // EV_* bits
+    std::uint32_t errors = 0;  // CE_* bits
+  };
+
+  void SetRules(const ReceiveRules& rules) { rules_ = rules; }
+  // A limit below the content keeps every byte; Free() is 0 until the content fits.
+  void SetLimit(std::uint32_t limit);
+  std::uint32_t Free() const;
+  std::size_t Size() const { return bytes_.size(); }
+
+  // Decodes raw tty input (at most Free() bytes, so that nothing can overflow) into the queue.
+  Arrival Accept(const std::uint8_t* raw, std::size_t n);
+  // Moves up to max bytes into dst; returns how many.
+  std::uint32_t Take(std::uint8_t* dst, std::uint32_t max);
+  void Clear();
+
+ private:
+  void Push(std::uint8_t b, Arrival& arrival);
+  bool AtOrAbove80() const;
+
+  ReceiveRules rules_;
+  MarkedInputDecoder decoder_;
+  std::deque<std::uint8_t> bytes_;
+  std::uint32_t limit_ = 4096;
+  bool above80_ = false;
+};
+
+}  // namespace drv::posix
