@@ -9,8 +9,6 @@ namespace app {
 namespace {
 
 constexpr std::uint8_t kPlain = 0;
-// A label is as wide as its caption; this is the width of ours in the form font.
-constexpr int kLinkLabelWidth = 112;
 
 }  // namespace
 
@@ -56,7 +54,7 @@ const std::vector<ControlLayout>& Form1Controls() {
        false},
       {"Label3",
        ControlKind::Label,
-       {8, 164, kLinkLabelWidth, 13},
+       {8, 164, 67, 13},
        kLinkAddress,
        true,
        true,

@@ -1,5 +1,6 @@
 // The profile store on POSIX: the INI library, used so that a file written here reads the same
 // under Windows and keeps whatever else it holds (sections, keys, comments).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,6 +44,17 @@ std::string AsProfileValue(std::string value) {
   return value;
 }
 
+enum class Loaded { Yes, Missing, Unreadable };
+
+// Only a regular file is parsed: the library would size a directory or a device by seeking
+// in it, and a named pipe would block the reader.
+Loaded Load(Ini& ini, const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return errno == ENOENT ? Loaded::Missing : Loaded::Unreadable;
+  if (!S_ISREG(st.st_mode)) return Loaded::Unreadable;
+  return ini.LoadFile(path.c_str()) < 0 ? Loaded::Unreadable : Loaded::Yes;
+}
+
 }  // namespace
 
 std::string CurrentDirectory() {
@@ -64,7 +76,7 @@ std::string Read(const std::string& path, const std::string& section, const std:
                  const std::string& fallback) {
   Ini ini;
   Configure(ini);
-  if (ini.LoadFile(path.c_str()) < 0) return fallback;
+  if (Load(ini, path) != Loaded::Yes) return fallback;
   const char* value = ini.GetValue(section.c_str(), key.c_str(), nullptr);
   return value ? AsProfileValue(value) : fallback;
 }
@@ -73,10 +85,8 @@ bool Write(const std::string& path, const std::string& section, const std::strin
            const std::string& value) {
   Ini ini;
   Configure(ini);
-  errno = 0;
-  const SI_Error loaded = ini.LoadFile(path.c_str());
   // A missing file is created; one that exists but cannot be read must not be overwritten.
-  if (loaded < 0 && !(loaded == SI_FILE && errno == ENOENT)) return false;
+  if (Load(ini, path) == Loaded::Unreadable) return false;
   if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0) return false;
   return ini.SaveFile(path.c_str(), false) >= 0;
 }

@@ -125,6 +125,14 @@ TEST_F(SettingsFileTest, FailedWriteNamesThePath) {
   }
 }
 
+TEST_F(SettingsFileTest, SomethingOtherThanAFileReadsAsMissingAndIsNotWritten) {
+  std::filesystem::create_directory(path);
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadInteger("APP", "TOP", 200), 200);
+  EXPECT_THROW(ini.WriteInteger("APP", "TOP", 1), app::EIniFileException);
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
 TEST(AppDir, AppendsTheSeparatorUnconditionally) {
   const char sep = app::PathSeparator();
   EXPECT_EQ(app::AppDirFrom(std::string("work") + sep + "tool"),
