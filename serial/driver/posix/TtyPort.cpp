@@ -65,9 +65,9 @@ std::unique_ptr<TtyPort> TtyPort::Open(const std::string& path, const std::strin
     *error = OpenFailure(fd, err, ErrnoContext::kOpen);
     return nullptr;
   }
-  // A freshly opened Windows port starts with empty queues; bytes left from an earlier session
-  // must not reach this one.
-  ::tcflush(fd, TCIOFLUSH);
+  // No flush here: a real tty starts empty anyway (the kernel drops its buffers at the last
+  // close), and on a pseudo-terminal the other side may answer the open at once; flushing
+  // would race with that answer and lose it.
   const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     const int err = errno;
