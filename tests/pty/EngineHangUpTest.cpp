@@ -41,7 +41,12 @@ TEST_F(HangUp, PendingOperationsFailOnceAndLaterOnesAtOnce) {
   EXPECT_EQ(D().GetLastError(), drv::kErrorDeviceNotConnected) << "later wait";
   EXPECT_FALSE(wait2.WaitDone(Ms(0))) << "a refused wait must not look completed";
 
-  // A port whose device is gone can still be purged and closed.
+  std::uint32_t status = 0;
+  EXPECT_FALSE(D().GetCommModemStatus(h_, &status));
+  EXPECT_EQ(D().GetLastError(), drv::kErrorDeviceNotConnected) << "modem status";
+
+  // A port whose device is gone can still be queried, purged and closed.
+  EXPECT_EQ(InQueue(), 0u);
   EXPECT_TRUE(D().PurgeComm(h_, 15));
   EXPECT_TRUE(D().CloseHandle(h_));
   h_ = drv::kInvalidHandle;
