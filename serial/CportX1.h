@@ -10,6 +10,10 @@
 // object-valued properties always copies and re-applies. The component takes no locks: the
 // watcher is blocked while handlers run on the main thread, and starts its next wait only
 // after the dispatch has returned. Close must never run inside a port event handler.
+//
+// A handler that raises, or a device that goes away under the watcher, ends the watching: the
+// failure is reported once on the main thread (rt::ReportBackgroundError), after the dispatch,
+// and the port stays open until it is closed; the next Open watches again.
 #pragma once
 
 #include <cstdint>

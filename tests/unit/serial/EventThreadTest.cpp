@@ -235,7 +235,15 @@ TEST_F(EventThreadTest, SyncWindowIgnoresUnknownEventBitsAndPassesOtherMessagesO
   EXPECT_EQ(rxChar.Result, 0);
 }
 
-TEST_F(EventThreadTest, CloseDuringADispatchWaitingForTheMainThreadCompletesItThenStops) {
+class MainThreadMethodTest : public EventThreadTest,
+                             public ::testing::WithParamInterface<TSyncMethod> {};
+
+INSTANTIATE_TEST_SUITE_P(HandOverMethods, MainThreadMethodTest,
+                         ::testing::Values(smThreadSync, smWindowSync),
+                         [](const auto& info) { return std::string(MethodName(info.param)); });
+
+TEST_P(MainThreadMethodTest, CloseDuringADispatchWaitingForTheMainThreadCompletesItThenStops) {
+  port.SetSyncMethod(GetParam());
   std::atomic<int> ran{0};
   std::atomic<bool> closeBegun{false};
   port.OnRxChar = [&](TObject*, int) {
