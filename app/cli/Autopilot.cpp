@@ -80,9 +80,12 @@ int Autopilot::Finish(int status, const std::string& message) {
   }
   // The run does not change the port choice the window keeps in the settings file.
   form_.cboCOM.SetItemIndex(savedIndex_);
-  // Closing the window closes the port, as the window's close box would.
+  // Closing the window closes the port, as the window's close box would. ("Close COM" would
+  // also set the state word "COMPLETE", which a run that stopped early must not show.)
+  const bool wasOpen = form_.Cx1.Connected();
   form_.RequestClose();
   backend_.ProcessMessages();
+  if (wasOpen && !form_.Cx1.Connected()) Print("port:   closed");
   return status;
 }
 

@@ -2,7 +2,9 @@
 // the hard cases of the line, and the failures a technician meets.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/E2eHelpers.h"
@@ -170,6 +172,32 @@ TEST(CliAgainstBox, BoxThatNeverPromptsKeepsBeingWokenUntilTheTimeLimit) {
   EXPECT_TRUE(
       InOrder(run.out, {"sending stopbit (1)", "sending stopbit (2)", "sending stopbit (3)"}));
   EXPECT_EQ(run.out.find("Receiver connected"), std::string::npos) << run.out;
+}
+
+TEST(CliAgainstBox, InterruptClosesThePortAndEnds) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--silent", "-v"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  Process cli({kCli, "--port", box.Device(), "--yes"}, dir.Path());
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (cli.Stdout().find("COM Port opened") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(cli.Stdout().find("COM Port opened"), std::string::npos) << cli.Stdout();
+  cli.Signal(SIGINT);
+  auto e = cli.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(e.has_value()) << "zanowipe-cli did not end at SIGINT";
+  EXPECT_EQ(e->status, 130) << cli.Stdout() << cli.Stderr();
+  EXPECT_NE(cli.Stdout().find("port:   closed"), std::string::npos) << cli.Stdout();
+  EXPECT_EQ(cli.Stdout().find("COMPLETE"), std::string::npos) << cli.Stdout();
+  // The Box saw its port closed.
+  end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (box.Proc().Stderr().find("device closed") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(box.Proc().Stderr().find("device closed"), std::string::npos) << box.Proc().Stderr();
 }
 
 TEST(CliAgainstBox, MissingDeviceIsAPortError) {
