@@ -188,6 +188,7 @@ class FakeCommDriver : public drv::CommDriver {
   std::map<std::string, Device> devices_;
   std::map<std::string, FailRule> failures_;
   std::vector<FakeCall> calls_;
+  std::uint64_t cleared_ = 0;  // calls dropped by ClearCalls, so a record keeps its place
   std::string written_;
   drv::Handle nextHandle_ = 0x100;
   std::string current_;  // the device opened last
