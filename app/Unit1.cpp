@@ -64,14 +64,15 @@ TForm1::~TForm1() {
   // that close; they must not reach a window that is half gone.
   Cx1.OnRxChar = nullptr;
   for (const auto& timer : Timers()) timer->OnTimer = nullptr;
+  PendingPortClose = false;
+  PendingWindowClose = false;
   if (Form1 == this) Form1 = nullptr;
 }
 
 TForm1& TForm1::Loaded() {
-  if (!layoutLoaded_) {
-    LoadForm1Layout(*this);
-    layoutLoaded_ = true;
-  }
+  // Runs while the first component reference is bound, before any member of TForm1 exists;
+  // only the base form's state may be consulted here.
+  if (Controls().empty()) LoadForm1Layout(*this);
   return *this;
 }
 

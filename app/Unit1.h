@@ -51,7 +51,7 @@ class TForm1 : public gui::Form {
   void Label3Click(TObject* Sender);
 
  private:
-  // Builds the layout on first use, so the component references can bind to its controls.
+  // Loads the layout on first use, so the component references can bind to its controls.
   TForm1& Loaded();
   template <typename C>
   C& Component(const char* name);
@@ -61,7 +61,6 @@ class TForm1 : public gui::Form {
   void LeaveReceiveHandler();
   void RunDeferredCloses();
 
-  bool layoutLoaded_ = false;
   // Deferred work posted to the main thread checks this before touching a destroyed window.
   std::shared_ptr<TForm1*> self_;
 };

@@ -13,6 +13,57 @@ std::string Ini(const TempDir& dir) {
   return dir.File("Zanowipe.ini");
 }
 
+TEST_F(Form1Test, LayoutLoadsTheWindowTimersAndSerialConfiguration) {
+  CreateForm();
+  EXPECT_EQ(form->Caption(), " Users data cleaner");
+  EXPECT_EQ(form->ClientWidth(), 297);
+  EXPECT_EQ(form->ClientHeight(), 198);
+  EXPECT_TRUE(form->FixedSize());
+  EXPECT_EQ(form->Icon(), "ICON_WINDOW");
+  EXPECT_EQ(form->Timer1.Interval(), 700);
+  EXPECT_EQ(form->Timer2.Interval(), 1500);
+  EXPECT_FALSE(form->Timer1.Enabled());
+  EXPECT_FALSE(form->Timer2.Enabled());
+  EXPECT_FALSE(form->Image2.Visible());
+  EXPECT_EQ(form->Image1.Picture(), "LOGO");
+  EXPECT_EQ(form->cmdErase.Glyph(), "GLYPH_ERASE");
+  EXPECT_EQ(form->sBar.PanelWidth(), 250);
+  EXPECT_EQ(form->sBar.PanelAlignment(), gui::Alignment::Centre);
+  EXPECT_EQ(form->Label1.Font().Colour, gui::clTeal);
+  EXPECT_EQ(form->Label3.Font().Style, gui::fsUnderline);
+  EXPECT_TRUE(form->Label3.HandCursor());
+
+  const TComX& port = form->Cx1;
+  EXPECT_EQ(port.BaudRate(), br115200);
+  EXPECT_EQ(port.Port(), COM1);
+  EXPECT_EQ(port.StopBits(), sbOneStopBit);
+  EXPECT_EQ(port.DataBits(), dbEight);
+  EXPECT_TRUE(port.DiscardNull());
+  EXPECT_EQ(port.EventChar(), 0);
+  EXPECT_EQ(port.Events(), kAllEvents);
+  EXPECT_EQ(port.SyncMethod(), smThreadSync);
+  EXPECT_EQ(port.Parity().Bits(), prNone);
+  EXPECT_FALSE(port.Parity().Check());
+  EXPECT_FALSE(port.Parity().Replace());
+  EXPECT_EQ(port.Buffer().InputSize(), 1024u);
+  EXPECT_EQ(port.Buffer().OutputSize(), 1024u);
+  EXPECT_EQ(port.FlowControl().ControlDTR(), dtrDisable);
+  EXPECT_EQ(port.FlowControl().ControlRTS(), rtsDisable);
+  EXPECT_FALSE(port.FlowControl().OutCTSFlow() || port.FlowControl().OutDSRFlow() ||
+               port.FlowControl().XonXoffIn() || port.FlowControl().XonXoffOut() ||
+               port.FlowControl().DSRSensitivity() || port.FlowControl().TxContinueOnXoff());
+  EXPECT_EQ(port.FlowControl().XonChar(), 17);
+  EXPECT_EQ(port.FlowControl().XoffChar(), 19);
+  EXPECT_EQ(port.Timeouts().ReadInterval(), -1);
+  EXPECT_EQ(port.Timeouts().ReadTotalMultiplier(), 0);
+  EXPECT_EQ(port.Timeouts().ReadTotalConstant(), 100);
+  EXPECT_EQ(port.Timeouts().WriteTotalMultiplier(), 100);
+  EXPECT_EQ(port.Timeouts().WriteTotalConstant(), 10);
+  EXPECT_TRUE(static_cast<bool>(port.OnRxChar));
+  EXPECT_FALSE(port.OnTxEmpty || port.OnError || port.OnCTSChange || port.OnOpen);
+  EXPECT_EQ(Form1, form.get());
+}
+
 TEST_F(Form1Test, FirstStartUsesDefaultsAndSavesThemAtClose) {
   CreateForm();
   EXPECT_EQ(AppDir, dir.Path().string() + app::PathSeparator());
