@@ -214,7 +214,7 @@ class StatusBarPeer : public ControlPeer {
     const char* prefix = bar_.PanelAlignment() == gui::Alignment::Centre  ? "\t"
                          : bar_.PanelAlignment() == gui::Alignment::Right ? "\t\t"
                                                                           : "";
-    const std::string text = prefix + bar_.PanelText();
+    const std::string text = bar_.PanelText().empty() ? "" : prefix + bar_.PanelText();
     SendMessageA(hwnd_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
   }
 

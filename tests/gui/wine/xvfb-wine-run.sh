@@ -24,6 +24,10 @@ export WINEPREFIX="$prefix"
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# A Wine session left from preparing the prefix runs without a display; windows opened in it
+# would never reach the virtual screen. Start a session of our own.
+timeout 30 wineserver -w || wineserver -k || true
+
 # Windows console output ends lines with CR LF; test discovery and log readers want LF.
 rc=0
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" wine "$@" | tr -d '\r' || rc=${PIPESTATUS[0]}
