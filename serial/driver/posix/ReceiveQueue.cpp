@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "serial/driver/CommTypes.h"
+#include "serial/driver/posix/ReceivePath.h"
 
 namespace drv::posix {
 
@@ -20,38 +20,9 @@ bool ReceiveQueue::AtOrAbove80() const {
 }
 
 ReceiveQueue::Arrival ReceiveQueue::Accept(const std::uint8_t* raw, std::size_t n) {
-  Arrival arrival;
-  decoder_.Feed(raw, n, [&](InputKind kind, std::uint8_t b) {
-    switch (kind) {
-      case InputKind::kData:
-        Push(b, arrival);
-        break;
-      case InputKind::kLineError:
-        // Linux marks parity and framing errors alike: with parity on the line a parity
-        // error is the likelier cause, without it only framing is possible.
-        arrival.errors |= rules_.lineHasParity ? kCeRxParity : kCeFrame;
-        arrival.events |= kEvErr;
-        Push(rules_.replaceErrors ? rules_.errorChar : b, arrival);
-        break;
-      case InputKind::kBreak:
-        arrival.errors |= kCeBreak;
-        arrival.events |= kEvBreak;
-        break;
-    }
-  });
-  if (!above80_ && AtOrAbove80() && (arrival.events & kEvRxChar)) {
-    above80_ = true;
-    arrival.events |= kEvRx80Full;
-  }
-  return arrival;
-}
-
-void ReceiveQueue::Push(std::uint8_t b, Arrival& arrival) {
-  // As in the Windows driver, NUL stripping comes after error replacement.
-  if (b == 0 && rules_.discardNull) return;
-  bytes_.push_back(b);
-  arrival.events |= kEvRxChar;
-  if (b == rules_.eventChar) arrival.events |= kEvRxFlag;
+  // One implementation of the rules, the one the fuzz target drives.
+  const ReceiveOutcome outcome = TakeIntoQueue(raw, n, decoder_, rules_, bytes_, limit_, above80_);
+  return Arrival{outcome.events, outcome.errors};
 }
 
 std::uint32_t ReceiveQueue::Take(std::uint8_t* dst, std::uint32_t max) {

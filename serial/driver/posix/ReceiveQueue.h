@@ -1,6 +1,6 @@
-// The engine's own receive queue and the DCB's rules for received bytes: PARMRK decoding,
-// NUL discarding, error-character replacement, and which events and errors an arrival raises.
-// No I/O here: the engine feeds it what it read from the tty.
+// The engine's own receive queue: its size, what it holds, and arrivals taken in by the DCB's
+// rules (TakeIntoQueue in ReceivePath.h: PARMRK decoding, NUL discarding, error-character
+// replacement, events and errors). No I/O here: the engine feeds it what it read from the tty.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +32,6 @@ class ReceiveQueue {
   void Clear();
 
  private:
-  void Push(std::uint8_t b, Arrival& arrival);
   bool AtOrAbove80() const;
 
   ReceiveRules rules_;
