@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "serial/driver/posix/OverlappedBlock.h"
-#include "serial/driver/posix/ReceivePath.h"
 #include "serial/driver/posix/TtyPort.h"
 
 namespace drv::posix {
