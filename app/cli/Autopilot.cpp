@@ -73,7 +73,7 @@ Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached) {
 int Autopilot::Finish(int status, const std::string& message) {
   if (!message.empty()) {
     if (status == kExitComplete) {
-      if (!options_.quiet) out_ << message << std::endl;
+      out_ << message << std::endl;
     } else {
       err_ << "zanowipe-cli: " << message << std::endl;
     }
@@ -95,6 +95,10 @@ int Autopilot::Run() {
   if (!options_.devicePath.empty()) drv::SetDeviceMapping("COM1", options_.devicePath);
   const std::string port = "COM" + std::to_string(options_.comIndex + 1);
   const std::string device = drv::ResolveDeviceName(port);
+  if (!options_.devicePath.empty() && device != options_.devicePath) {
+    // Where port names are not mapped to devices (Windows), a path cannot be honoured.
+    return Finish(kExitUsage, "a device path cannot be used on this platform; use COM1..COM8");
+  }
   if (IsConsoleLikeDevice(device) && !options_.allowTtyS) {
     return Finish(kExitUsage, port + " maps to " + device +
                                   ", which may be the system console; not opening it "
