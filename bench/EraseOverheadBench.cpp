@@ -1,0 +1,212 @@
+// Tool overhead on a whole erase: the window's own handlers on the headless loop (real clock)
+// against boxsim with no device delays, clicked through as the command-line autopilot does.
+// The run is built on three timer periods: the wake-up timer ticks twice (the first tick sends
+// the line feed that stops the boot, the next one finds the prompt and offers the erase), and
+// the completion timer waits once. Everything else is overhead:
+//
+//   overhead = total - 2 x 700 ms - 1500 ms
+//            = open click + Box's answer to the open + timer lateness
+//              + ready-to-click + erase round trip + closing
+//
+// The Box's answer to the open includes boxsim's power-on (it looks for a reader every 20 ms),
+// so it is shown apart; a real Box is switched on by hand there.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/Unit1.h"
+#include "bench/BenchSupport.h"
+#include "gui/headless/HeadlessBackend.h"
+#include "runtime/MainThread.h"
+
+namespace {
+
+constexpr double kWakePeriodMs = 700, kCompletionMs = 1500;
+
+struct Boxsim {
+  pid_t pid = -1;
+  std::string device;
+};
+
+Boxsim StartBoxsim(const std::string& path) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe");
+  Boxsim box;
+  box.pid = fork();
+  if (box.pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, STDERR_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execl(path.c_str(), path.c_str(), "--fast", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') box.device += c;
+  close(out[0]);
+  if (box.device.empty()) throw std::runtime_error("boxsim did not start: " + path);
+  return box;
+}
+
+void StopBoxsim(const Boxsim& box) {
+  kill(box.pid, SIGTERM);
+  waitpid(box.pid, nullptr, 0);
+}
+
+double Ms(std::int64_t ns) {
+  return static_cast<double>(ns) / 1e6;
+}
+
+struct Phases {
+  bool ok = false;
+  int wakeTicks = 0;
+  double total = 0, open = 0, boxAnswer = 0, lateness = 0, readyToClick = 0, eraseRoundTrip = 0,
+         closing = 0;
+  double Overhead() const { return total - wakeTicks * kWakePeriodMs - kCompletionMs; }
+};
+
+Phases OneErase(gui::headless::HeadlessBackend& backend) {
+  Phases p;
+  TForm1 form;
+  backend.CreatePeers(form);
+  backend.Show(form);
+
+  std::int64_t firstRx = 0, promptBack = 0, completionTick = 0, closed = 0;
+  std::vector<std::int64_t> wakeTicks;
+  auto rx = form.Cx1.OnRxChar;
+  form.Cx1.OnRxChar = [&, rx](TObject* s, int count) {
+    if (firstRx == 0) firstRx = bench::NowNs();
+    const bool completionBefore = form.Timer2.Enabled();
+    rx(s, count);
+    if (!completionBefore && form.Timer2.Enabled()) promptBack = bench::NowNs();
+  };
+  auto tick1 = form.Timer1.OnTimer;
+  form.Timer1.OnTimer = [&, tick1](TObject* s) {
+    wakeTicks.push_back(bench::NowNs());
+    tick1(s);
+  };
+  auto tick2 = form.Timer2.OnTimer;
+  form.Timer2.OnTimer = [&, tick2](TObject* s) {
+    completionTick = bench::NowNs();
+    tick2(s);
+    if (!form.Cx1.Connected()) closed = bench::NowNs();
+  };
+
+  const std::int64_t t0 = bench::NowNs();
+  form.cmdOpen.UserClick();
+  const std::int64_t opened = bench::NowNs();
+  if (!form.Cx1.Connected()) return p;
+  const bool ready = backend.RunUntil(
+      [&] { return form.cmdErase.Enabled() && form.sBar.PanelText() == "Receiver connected"; },
+      20000);
+  if (!ready) return p;
+  const std::int64_t readyAt = bench::NowNs();
+  form.cmdErase.UserClick();
+  if (!backend.RunUntil([&] { return closed != 0; }, 20000)) return p;
+  if (form.Label1.Caption() != "COMPLETE" || wakeTicks.size() < 2) return p;
+
+  p.ok = true;
+  p.wakeTicks = static_cast<int>(wakeTicks.size());
+  p.total = Ms(closed - t0);
+  p.open = Ms(opened - t0);
+  p.boxAnswer = Ms(firstRx - opened);
+  p.lateness = Ms(wakeTicks.back() - firstRx) - p.wakeTicks * kWakePeriodMs +
+               Ms(completionTick - promptBack) - kCompletionMs;
+  // From the tick that offers the erase until the loop has handed control back to the clicker.
+  p.readyToClick = Ms(readyAt - wakeTicks.back());
+  p.eraseRoundTrip = Ms(promptBack - readyAt);
+  p.closing = Ms(closed - completionTick);
+  form.RequestClose();
+  backend.ProcessMessages();
+  return p;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = bench::QuickMode(argc, argv);
+  const std::string boxsimPath = bench::Option(argc, argv, "boxsim", "");
+  if (boxsimPath.empty()) {
+    std::fprintf(stderr, "usage: %s --boxsim PATH [--runs N] [--quick]\n", argv[0]);
+    return 2;
+  }
+  const int runs = quick ? 1 : std::stoi(bench::Option(argc, argv, "runs", "5"));
+
+  const std::string dir = bench::MakeTempDir("erase");
+  const std::string home = std::filesystem::current_path().string();
+  const Boxsim box = StartBoxsim(boxsimPath);
+  {
+    std::ofstream ini(dir + "/Zanowipe.ini");
+    ini << "[APP]\nCOM PORT=1\n[PORTS]\nCOM1=" << box.device << "\n";
+  }
+  std::filesystem::current_path(dir);
+
+  rt::MarkMainThread();
+  gui::headless::HeadlessBackend backend(false);
+  gui::App().SetBackend(&backend);
+  std::vector<Phases> all;
+  int failures = 0;
+  for (int i = 0; i < runs; ++i) {
+    const Phases p = OneErase(backend);
+    if (!p.ok) {
+      ++failures;
+      std::fprintf(stderr, "erase run %d did not complete\n", i + 1);
+      continue;
+    }
+    all.push_back(p);
+    std::printf(
+        "run %d: total %.1f ms, %d wake ticks; overhead %.2f ms = open %.2f + Box answers %.2f "
+        "+ timer lateness %.2f + ready-to-click %.2f + erase round trip %.2f + closing %.2f\n",
+        i + 1, p.total, p.wakeTicks, p.Overhead(), p.open, p.boxAnswer, p.lateness, p.readyToClick,
+        p.eraseRoundTrip, p.closing);
+  }
+  gui::App().SetBackend(nullptr);
+  std::filesystem::current_path(home);
+  StopBoxsim(box);
+  bench::RemoveTree(dir);
+  if (all.empty()) return 1;
+
+  auto med = [&](double Phases::*field) {
+    std::vector<double> v;
+    for (const auto& p : all) v.push_back(p.*field);
+    return Median(v);
+  };
+  std::vector<double> overheads, withoutPowerOn;
+  for (const auto& p : all) {
+    overheads.push_back(p.Overhead());
+    withoutPowerOn.push_back(p.Overhead() - p.boxAnswer);
+  }
+  std::printf(
+      "median of %zu runs: total %.1f ms, overhead %.2f ms (%.2f ms without the Box's "
+      "power-on)\n",
+      all.size(), med(&Phases::total), Median(overheads), Median(withoutPowerOn));
+  bench::Result("erase.runs", static_cast<double>(all.size()), "count");
+  bench::Result("erase.total", med(&Phases::total), "ms");
+  bench::Result("erase.timers", all.front().wakeTicks * kWakePeriodMs + kCompletionMs, "ms");
+  bench::Result("erase.overhead", Median(overheads), "ms");
+  bench::Result("erase.overhead.max", *std::max_element(overheads.begin(), overheads.end()), "ms");
+  bench::Result("erase.overhead_without_power_on", Median(withoutPowerOn), "ms");
+  bench::Result("erase.open", med(&Phases::open), "ms");
+  bench::Result("erase.box_answers_open", med(&Phases::boxAnswer), "ms");
+  bench::Result("erase.timer_lateness", med(&Phases::lateness), "ms");
+  bench::Result("erase.ready_to_click", med(&Phases::readyToClick), "ms");
+  bench::Result("erase.erase_round_trip", med(&Phases::eraseRoundTrip), "ms");
+  bench::Result("erase.closing", med(&Phases::closing), "ms");
+  return failures == 0 ? 0 : 1;
+}
