@@ -113,6 +113,11 @@ TEST_F(QtWindowTest, EveryControlShowsItsLayout) {
   EXPECT_EQ(Native<QLabel>(form->Label1)->text(), "PREPARED");
   EXPECT_EQ(Native<QLabel>(form->Label2)->text(), "STATUS:");
   EXPECT_EQ(Native<QLabel>(form->Label3)->text(), app::kLinkAddress);
+  EXPECT_EQ(Native<QLabel>(form->Image1)->pixmap().size(), QSize(280, 93));
+  for (const gui::Button* b : {&form->cmdOpen, &form->cmdClose, &form->cmdErase}) {
+    EXPECT_FALSE(Native<QPushButton>(*b)->icon().isNull()) << b->Name();
+  }
+  EXPECT_FALSE(window->windowIcon().isNull());
   auto* combo = Native<QComboBox>(form->cboCOM);
   ASSERT_EQ(combo->count(), 8);
   EXPECT_EQ(combo->itemText(0), "COM1");
