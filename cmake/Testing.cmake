@@ -18,14 +18,15 @@ else()
 endif()
 include(GoogleTest)
 
-# zw_add_gtest(name SOURCES ... LIBS ... [LABELS ...])
+# zw_add_gtest(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [PROPERTIES prop value ...])
+# PROPERTIES are extra CTest properties of every discovered test (ENVIRONMENT, RESOURCE_LOCK).
 function(zw_add_gtest name)
-  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} ${ZW_GTEST} ${ZW_GTEST_MAIN} Threads::Threads)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-    PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}")
+    PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}" ${A_PROPERTIES})
 endfunction()

@@ -8,7 +8,12 @@
  * command writes to the port, so the Windows side can check both directions on its own.
  * When COMMAND ends, PATH is pointed back at TARGET (a path that does not exist) and the
  * peer exits with COMMAND's status. The slave stays open here for the whole run, so the
- * Windows side's open and close never hang the line up. */
+ * Windows side's open and close never hang the line up.
+ *
+ * The wineserver is a session leader without a terminal, and it opens the port without
+ * O_NOCTTY: it would take the pty as its controlling terminal and get SIGHUP when the pty
+ * goes away. So a small holder process makes the pty its own controlling terminal first,
+ * and the hang-up at the end reaches only the holder. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -17,6 +22,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -89,6 +95,14 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  pid_t holder = fork();
+  if (holder == 0) {
+    close(master);
+    setsid();
+    ioctl(slave, TIOCSCTTY, 0);
+    for (;;) pause(); /* until the hang-up, or the kill below */
+  }
+
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = forward_signal;
@@ -126,6 +140,10 @@ int main(int argc, char** argv) {
   point_link(link, idle);
   close(slave);
   close(master);
+  if (holder > 0) {
+    kill(holder, SIGKILL);
+    waitpid(holder, NULL, 0);
+  }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return 1;
