@@ -138,6 +138,15 @@ TEST_F(BoxLogic, WakeStageHangsUpInsteadOfPrompting) {
   EXPECT_EQ(sent_.find("simbox> "), std::string::npos);
 }
 
+TEST_F(BoxLogic, BootStageHangsUpAfterTheFirstBootLine) {
+  options_.hangupAt = HangupStage::Boot;
+  Make();
+  box_->PowerOn(now_);
+  Run(5s);
+  EXPECT_TRUE(box_->HangupDue());
+  EXPECT_EQ(sent_, "\nSimBox boot loader 2026.03 (simulated)\n");
+}
+
 TEST(OutputPacerTest, RandomChunksKeepEveryByteInOrderAndSplitEverywhere) {
   OutputPacer pacer(0, true, 3);
   std::string text;

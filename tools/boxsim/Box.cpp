@@ -106,6 +106,7 @@ void Box::BootStep(Clock::time_point now) {
     auto bannerGap = std::chrono::milliseconds(options_.bootMs / kBannerLines);
     if (step_ < kBannerLines) {
       Send(kBanner[step_]);
+      if (step_ == 0) Reached(HangupStage::Boot);
       nextStepAt_ += step_ + 1 < kBannerLines ? bannerGap : std::chrono::milliseconds(0);
       if (step_ + 1 == kBannerLines)
         nextStepAt_ = poweredAt_ + std::chrono::milliseconds(options_.bootMs);
@@ -115,7 +116,6 @@ void Box::BootStep(Clock::time_point now) {
       if (step_ == kBannerLines) {
         std::snprintf(text, sizeof text, "Hit Enter to stop autoboot: %2d", remaining);
         Send(text);
-        Reached(HangupStage::Boot);
       } else {
         std::snprintf(text, sizeof text, "\b\b%2d", remaining);
         Send(text);

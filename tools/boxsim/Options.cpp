@@ -102,7 +102,7 @@ The line and the hard cases:
   --baud N               pace output as a serial line of N baud (10 bits a byte)
   --silent               never send anything
   --never-prompt         ignore line feeds; boot text goes on and on, no prompt ever
-  --hangup-at STAGE      close the device at STAGE and exit: boot (countdown shown),
+  --hangup-at STAGE      close the device at STAGE and exit: boot (first boot text sent),
                          wake (first line feed received while booting), prompt (first
                          prompt sent), erase (half way through the first erase)
   --seed N               seed for --chunk-random (default 1)
