@@ -5,13 +5,14 @@
 #
 #   scripts/demo.sh                    erase the user data
 #   scripts/demo.sh --include-config   erase the configuration as well
+#   ZW_BUILD_DIR=DIR scripts/demo.sh   use an existing build tree instead of the preset's
 set -euo pipefail
 
 include_config=0
 for arg in "$@"; do
   case "$arg" in
     --include-config) include_config=1 ;;
-    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown argument '$arg' (see --help)" >&2; exit 2 ;;
   esac
 done
