@@ -46,7 +46,8 @@ class QtWindowTest : public ::testing::Test {
     backend.SetOpenDocumentHook([this](const std::string& a) { opened.push_back(a); });
     dir = std::filesystem::temp_directory_path() /
           ("zw-app-qt-" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+           std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     previousDir = std::filesystem::current_path();

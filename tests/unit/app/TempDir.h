@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -12,7 +13,9 @@ class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("zw-app-") + (info ? info->name() : "test");
+    // Unique per run: the same suite may run from several build trees at once.
+    std::string name = std::string("zw-app-") + (info ? info->name() : "test") + "-" +
+                       std::to_string(std::random_device{}());
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
