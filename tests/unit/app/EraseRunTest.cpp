@@ -245,6 +245,37 @@ TEST_F(EraseRunTest, CloseWhileBootTextStreamsInLeavesNoWakeUpRunning) {
   EXPECT_EQ(ErrorTexts(), "");
 }
 
+TEST_F(EraseRunTest, FailedWakeUpWriteIsShownAndTheNextTickTriesAgain) {
+  CreateForm();
+  Open();
+  Receive("boot\n");
+  backend.AdvanceBy(700);
+  fake.FailNext("WriteFile", 22);
+  backend.AdvanceBy(700);
+  EXPECT_EQ(ErrorTexts(), "WriteFile function failed (win error code: 22)\n");
+  EXPECT_EQ(form->sBar.PanelText(), Stopbit(1));
+  EXPECT_EQ(app::WakeTicks, 2);
+  EXPECT_TRUE(form->Timer1.Enabled());
+  backend.AdvanceBy(700);
+  EXPECT_EQ(form->sBar.PanelText(), Stopbit(3));
+  EXPECT_EQ(fake.Written(), "\n\n");
+}
+
+TEST_F(EraseRunTest, FailedEraseWriteLeavesTheRunForCloseCom) {
+  RunToReady();
+  fake.FailNext("WriteFile", 22);
+  form->cmdErase.UserClick();
+  EXPECT_EQ(ErrorTexts(), "WriteFile function failed (win error code: 22)\n");
+  EXPECT_EQ(form->sBar.PanelText(), "Erasing data, please wait");
+  EXPECT_EQ(app::Erasing, 1);
+  EXPECT_EQ(form->Label1.Caption(), "PREPARED");
+  EXPECT_FALSE(form->cmdErase.Enabled());
+  EXPECT_FALSE(form->chkConf.Enabled());
+  form->cmdClose.UserClick();
+  EXPECT_FALSE(fake.IsOpen());
+  EXPECT_EQ(form->Label1.Caption(), "COMPLETE");
+}
+
 // Runs action inside the receive handler's own message pump, then the handler itself.
 class InsidePumpTest : public EraseRunTest {
  protected:
