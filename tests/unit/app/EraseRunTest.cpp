@@ -329,6 +329,28 @@ TEST_F(InsidePumpTest, CompletionTickInsideTheReceivePumpClosesAfterTheHandler) 
   EXPECT_EQ(ErrorTexts(), "");
 }
 
+// The receive event may be handled in "Close COM"'s pump or inside the close itself, and asks
+// for another close from inside its own pump: every way ends closed, once, without a hang.
+TEST_F(InsidePumpTest, CloseAskedForInsideAReceiveThatRunsDuringAClose) {
+  CreateForm();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    Open();
+    DuringNextReceive([this] { form->cmdClose.UserClick(); });
+    const int closes = fake.CountOf("CloseHandle");
+    fake.Receive("boot text\n");
+    form->cmdClose.UserClick();
+    backend.AdvanceBy(3'000);
+    EXPECT_FALSE(fake.IsOpen());
+    EXPECT_EQ(fake.CountOf("CloseHandle"), closes + 1);
+    EXPECT_FALSE(form->Timer1.Enabled());
+    EXPECT_EQ(form->sBar.PanelText(), "COM Port closed, please switch Box to Power OFF");
+    EXPECT_EQ(app::ReceiveHandlerDepth, 0);
+    EXPECT_FALSE(app::PendingPortClose);
+  }
+  EXPECT_EQ(ErrorTexts(), "");
+}
+
 class ReadTest : public Form1Test {
  protected:
   // The port without its event thread, so a test can call the receive handler itself.
