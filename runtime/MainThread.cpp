@@ -110,40 +110,64 @@ void Post(std::function<void()> call) {
   Enqueue(std::move(entry));
 }
 
-bool CheckSynchronize() {
+namespace {
+
+// Takes the oldest queued call, or the oldest blocking one when posted calls are to wait.
+std::shared_ptr<QueuedCall> TakeNext(bool includePosted) {
+  std::lock_guard lock(State().m);
+  auto& queue = State().queue;
+  for (auto it = queue.begin(); it != queue.end(); ++it) {
+    if (!includePosted && !(*it)->blocking) continue;
+    auto entry = std::move(*it);
+    queue.erase(it);
+    return entry;
+  }
+  return nullptr;
+}
+
+void Run(QueuedCall& entry) {
+  if (!entry.blocking) {
+    // A posted call has nobody to hand its failure back to.
+    try {
+      entry.call();
+    } catch (...) {
+      ReportBackgroundError(std::current_exception());
+    }
+    return;
+  }
+  std::exception_ptr error;
+  try {
+    entry.call();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  std::lock_guard lock(entry.m);
+  entry.error = std::move(error);
+  entry.done = true;
+  entry.cv.notify_all();
+}
+
+bool RunQueued(bool includePosted) {
   if (!IsMainThread()) return false;
   bool ranAny = false;
-  for (;;) {
-    std::shared_ptr<QueuedCall> entry;
-    {
-      std::lock_guard lock(State().m);
-      if (State().queue.empty()) break;
-      entry = std::move(State().queue.front());
-      State().queue.pop_front();
-    }
+  while (auto entry = TakeNext(includePosted)) {
     ranAny = true;
-    if (!entry->blocking) {
-      // A posted call has nobody to hand its failure back to.
-      try {
-        entry->call();
-      } catch (...) {
-        ReportBackgroundError(std::current_exception());
-      }
-      continue;
-    }
-    std::exception_ptr error;
-    try {
-      entry->call();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    std::lock_guard lock(entry->m);
-    entry->error = std::move(error);
-    entry->done = true;
-    entry->cv.notify_all();
+    Run(*entry);
   }
   return ranAny;
 }
+
+}  // namespace
+
+bool CheckSynchronize() {
+  return RunQueued(true);
+}
+
+namespace detail {
+bool RunBlockedCalls() {
+  return RunQueued(false);
+}
+}  // namespace detail
 
 void SetBackgroundErrorHandler(std::function<void(std::exception_ptr)> handler) {
   std::lock_guard lock(State().m);

@@ -20,7 +20,9 @@ void SetMainThreadWakeup(std::function<void()> wake);
 // Blocks until call has run on the main thread; rethrows what it raised. On the main thread
 // itself the call runs at once.
 void Synchronize(const std::function<void()>& call);
-// Queues call for the main thread and returns at once.
+// Queues call for the main thread and returns at once. A posted call runs from the main
+// loop's CheckSynchronize, never inside Thread::WaitFor: nobody is blocked on it, and it may do
+// what must not happen inside a wait (show a message box, close a port).
 void Post(std::function<void()> call);
 // Runs every queued call, oldest first. Returns whether any ran. Main thread only.
 bool CheckSynchronize();

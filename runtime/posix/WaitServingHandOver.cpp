@@ -14,7 +14,7 @@ void WaitServingHandOver(EventHandle done) {
   const std::uint32_t count = onMain ? 3 : 2;
   for (;;) {
     // Served before every wait: a call queued before the signal was consumed is not missed.
-    if (onMain) CheckSynchronize();
+    if (onMain) RunBlockedCalls();
     DeliverSentMessages();
     const std::uint32_t result = WaitForMultipleObjects(count, handles, kInfinite);
     if (result == kWaitObject0 || result == kWaitFailed) return;

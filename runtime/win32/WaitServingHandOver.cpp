@@ -15,7 +15,7 @@ void WaitServingHandOver(EventHandle done) {
   const DWORD count = onMain ? 2 : 1;
   for (;;) {
     // Served before every wait: what arrived before the wait began is not missed.
-    if (onMain) CheckSynchronize();
+    if (onMain) RunBlockedCalls();
     DeliverSentMessages();
     const DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, INFINITE, QS_SENDMESSAGE);
     if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) return;

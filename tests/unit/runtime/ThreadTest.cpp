@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "LambdaThread.h"
 #include "runtime/Event.h"
@@ -123,6 +125,19 @@ TEST_F(ThreadTest, DestructorOnMainServesAWorkerThatSynchronizesUntilTerminated)
     while (calls.load() < 3) CheckSynchronize();
   }
   EXPECT_GE(calls.load(), 3);
+}
+
+TEST_F(ThreadTest, WaitOnMainLeavesPostedCallsToTheLoop) {
+  std::vector<std::string> ran;
+  LambdaThread t([&](LambdaThread& self) {
+    Post([&] { ran.push_back("posted"); });
+    self.Synchronize([&] { ran.push_back("synchronized"); });
+  });
+  t.Resume();
+  t.WaitFor();
+  EXPECT_EQ(ran, std::vector<std::string>{"synchronized"});
+  EXPECT_TRUE(CheckSynchronize());
+  EXPECT_EQ(ran, (std::vector<std::string>{"synchronized", "posted"}));
 }
 
 TEST_F(ThreadTest, WaitFromAnotherThreadDoesNotServeTheMainQueue) {
