@@ -1,4 +1,6 @@
 // COMMTIMEOUTS on reads, case by case, in real time with generous bounds.
+#include <vector>
+
 #include "tests/pty/EngineFixture.h"
 
 namespace {
@@ -145,6 +147,26 @@ TEST_F(Read, ReadsQueueBehindEachOtherInOrder) {
   ASSERT_TRUE(b.WaitDone(Ms(3000)));
   EXPECT_EQ(std::string(first, first + Finish(a).count), "12");
   EXPECT_EQ(std::string(second, second + Finish(b).count), "34");
+}
+
+// OnRxChar's count is cbInQue, which includes what the kernel still holds; the handler reads
+// exactly that many with the tool's timeouts, so the read must deliver all of them, not only
+// the engine queue's share.
+TEST_F(Read, ToolsReadTakesWhatTheKernelHoldsBeyondAFullQueue) {
+  ASSERT_TRUE(D().SetupComm(h_, 64, 64));
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 100));
+  std::vector<std::uint8_t> sent(1000);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>('a' + i % 26);
+  pty_.Send(sent);
+  AwaitInQueue(static_cast<std::uint32_t>(sent.size()));
+  const std::uint32_t waiting = InQueue();
+  ASSERT_EQ(waiting, sent.size()) << "a 64-byte queue plus the kernel's 936 bytes";
+  std::vector<std::uint8_t> buf(waiting);
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_TRUE(StartRead(buf.data(), waiting, t, &done)) << "MAXDWORD/0/100, 1000 bytes waiting";
+  EXPECT_EQ(done, waiting);
+  EXPECT_EQ(buf, sent);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ void TtyPort::EngineLoop() {
     pollfd fds[2] = {};
     // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
     fds[0].fd = hungUp_ ? -1 : fd_;
-    fds[0].events =
-        static_cast<short>((rx_.Free() > 0 ? POLLIN : 0) | (writeBlocked_ ? POLLOUT : 0));
+    inputPaused_ = rx_.Free() == 0;
+    fds[0].events = static_cast<short>((inputPaused_ ? 0 : POLLIN) | (writeBlocked_ ? POLLOUT : 0));
     fds[1].fd = wakeFd_;
     fds[1].events = POLLIN;
     const int timeout = PollTimeoutMs(Clock::now());
@@ -96,6 +96,7 @@ void TtyPort::PullFromTty() {
       if (arrival.errors != 0) RecordErrors(arrival.errors);
       RaiseEvents(arrival.events);
       ServeReads(Clock::now());
+      if (static_cast<std::size_t>(n) < std::min<std::size_t>(room, sizeof chunk)) return;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -105,6 +106,24 @@ void TtyPort::PullFromTty() {
     HangUp();
     return;
   }
+}
+
+// One chunk from the tty into the empty queue, for a read being served; false when the tty has
+// nothing now. Endings and line errors are left to PullFromTty, which may complete reads.
+bool TtyPort::TopUpFromTty() {
+  if (ttyDrained_ || hungUp_ || stopping_ || rules_.abortOnError || rx_.Size() != 0) return false;
+  std::uint8_t chunk[4096];
+  const std::uint32_t room = rx_.Free();
+  if (room == 0) return false;
+  ssize_t n;
+  do {
+    n = ::read(fd_, chunk, std::min<std::size_t>(room, sizeof chunk));
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return false;
+  const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, static_cast<std::size_t>(n));
+  if (arrival.errors != 0) RecordErrors(arrival.errors);
+  RaiseEvents(arrival.events);
+  return true;
 }
 
 void TtyPort::StartRead(PendingRead& r, Clock::time_point now) {
@@ -127,7 +146,13 @@ void TtyPort::ServeReads(Clock::time_point now) {
   while (!reads_.empty()) {
     PendingRead& r = reads_.front();
     if (!r.started) StartRead(r, now);
-    const std::uint32_t take = rx_.Take(r.buffer + r.got, r.count - r.got);
+    std::uint32_t take = rx_.Take(r.buffer + r.got, r.count - r.got);
+    // A read that completes at once also gets what the kernel already holds (cbInQue counts
+    // it), not only the queue's share of it.
+    while ((r.plan.returnAtOnce || r.plan.returnOnFirstBytes) && r.got + take < r.count &&
+           TopUpFromTty()) {
+      take += rx_.Take(r.buffer + r.got + take, r.count - r.got - take);
+    }
     if (take > 0) {
       r.got += take;
       r.lastByteAt = now;

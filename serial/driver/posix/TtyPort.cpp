@@ -217,7 +217,7 @@ std::uint32_t TtyPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
     return kErrorIoPending;
   }
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);
-  Wake();
+  if (inputPaused_ && rx_.Free() > 0) Wake();  // queue space freed
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
@@ -268,7 +268,7 @@ std::uint32_t TtyPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
     if (hungUp_ || ::ioctl(fd_, TIOCOUTQ, &kernelOut) != 0) kernelOut = 0;
     stat->cbOutQue = unsent + static_cast<std::uint32_t>(kernelOut);
   }
-  Wake();  // reading may have freed queue space
+  if (inputPaused_ && rx_.Free() > 0) Wake();  // a served read may have freed queue space
   return kErrorSuccess;
 }
 

@@ -96,6 +96,7 @@ class TtyPort {
 
   // Receive side.
   void PullFromTty();
+  bool TopUpFromTty();
   void ServeReads(Clock::time_point now);
   void StartRead(PendingRead& r, Clock::time_point now);
   bool ReadIsDone(const PendingRead& r, Clock::time_point now) const;
@@ -122,6 +123,7 @@ class TtyPort {
 
   bool closed_ = false;
   bool stopping_ = false;
+  bool inputPaused_ = false;   // the engine's poll leaves the tty out: the queue was full
   bool hungUp_ = false;        // the device is gone: transfers fail, the engine ignores the fd
   bool ttyDrained_ = false;    // everything the kernel held after the hang-up has been read
   bool writeBlocked_ = false;  // the kernel refused more output: wait for POLLOUT
