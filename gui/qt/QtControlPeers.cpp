@@ -73,8 +73,11 @@ class ComboBoxPeer : public ControlPeer<QComboBox, gui::ComboBox> {
     widget_->setInsertPolicy(QComboBox::NoInsert);
     QObject::connect(widget_, &QComboBox::activated,
                      [&model](int index) { model.UserSelect(index); });
-    QObject::connect(widget_->lineEdit(), &QLineEdit::textEdited,
-                     [&model](const QString& text) { model.UserEdit(FromQString(text)); });
+    QObject::connect(widget_->lineEdit(), &QLineEdit::textEdited, [this](const QString& text) {
+      typing_ = true;
+      model_.UserEdit(FromQString(text));
+      typing_ = false;
+    });
   }
 
  protected:
@@ -87,12 +90,19 @@ class ComboBoxPeer : public ControlPeer<QComboBox, gui::ComboBox> {
       combo.clear();
       combo.addItems(items);
     }
-    combo.setCurrentIndex(model_.ItemIndex());
+    // Clearing the selection also clears the field; while the user types over a selected
+    // entry the field already shows the model's text, and clearing it would move the cursor.
+    if (combo.currentIndex() != model_.ItemIndex() && !typing_) {
+      combo.setCurrentIndex(model_.ItemIndex());
+    }
     // With no entry selected the field keeps showing the model's text.
     if (combo.currentText() != ToQString(model_.Text())) {
       combo.setEditText(ToQString(model_.Text()));
     }
   }
+
+ private:
+  bool typing_ = false;  // inside the user's own edit of the field
 };
 
 class CheckBoxPeer : public ControlPeer<QCheckBox, gui::CheckBox> {

@@ -74,7 +74,9 @@ class ComboBoxPeer : public ControlPeer {
     if (code == CBN_SELCHANGE) {
       combo_.UserSelect(static_cast<int>(SendMessageA(hwnd_, CB_GETCURSEL, 0, 0)));
     } else if (code == CBN_EDITCHANGE) {
+      typing_ = true;
       combo_.UserEdit(WindowText(hwnd_));
+      typing_ = false;
     }
   }
 
@@ -93,7 +95,10 @@ class ComboBoxPeer : public ControlPeer {
       }
       SendMessageA(hwnd_, CB_SETITEMHEIGHT, 0, combo_.ItemHeight());
     }
-    if (SendMessageA(hwnd_, CB_GETCURSEL, 0, 0) != combo_.ItemIndex()) {
+    // Clearing the list's selection also clears the field; while the user types over a
+    // selected entry the field already shows the model's text, and clearing it would lose the
+    // caret.
+    if (SendMessageA(hwnd_, CB_GETCURSEL, 0, 0) != combo_.ItemIndex() && !typing_) {
       SendMessageA(hwnd_, CB_SETCURSEL, static_cast<WPARAM>(combo_.ItemIndex()), 0);
     }
     // With no entry selected the field keeps showing the model's text.
@@ -103,6 +108,7 @@ class ComboBoxPeer : public ControlPeer {
  private:
   gui::ComboBox& combo_;
   std::vector<std::string> items_;
+  bool typing_ = false;  // inside the user's own edit of the field
 };
 
 class CheckBoxPeer : public ControlPeer {

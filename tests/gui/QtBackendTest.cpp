@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -161,6 +162,21 @@ TEST_F(QtBackendTest, ComboShowsTextWithNoEntrySelectedAndUserChoiceReachesTheMo
   emit box->activated(1);
   EXPECT_EQ(combo.ItemIndex(), 1);
   EXPECT_EQ(combo.Text(), "COM2");
+}
+
+TEST_F(QtBackendTest, TypingOverASelectedEntryKeepsTheFieldAndItsCursor) {
+  auto& combo = form.Add<gui::ComboBox>("cboCOM");
+  combo.SetItems({"COM1", "COM2", "COM3"});
+  combo.SetItemIndex(1);
+  backend.CreatePeers(form);
+  QLineEdit* field = Native<QComboBox>(combo)->lineEdit();
+  field->setText("CO2");
+  field->setCursorPosition(2);
+  emit field->textEdited("CO2");  // what a keystroke sends
+  EXPECT_EQ(combo.ItemIndex(), -1);
+  EXPECT_EQ(combo.Text(), "CO2");
+  EXPECT_EQ(field->text(), "CO2");
+  EXPECT_EQ(field->cursorPosition(), 2);
 }
 
 TEST_F(QtBackendTest, ClicksReachHandlersOnlyWhileEnabledAndFailuresGoToTheErrorBox) {

@@ -160,6 +160,29 @@ TEST_F(Win32BackendTest, ComboKeepsItsTextWithNoSelectionAndTakesTheUsersPick) {
   EXPECT_EQ(combo.Text(), "COM2");
 }
 
+TEST_F(Win32BackendTest, TypingOverASelectedEntryKeepsTheFieldAndItsCaret) {
+  auto& combo = form.Add<gui::ComboBox>("cboCOM");
+  combo.SetBounds(8, 6, 65, 21);
+  combo.SetItems({"COM1", "COM2", "COM3"});
+  combo.SetItemIndex(1);
+  backend.CreatePeers(form);
+  HWND h = Win32Backend::HandleOf(combo);
+  HWND field = FindWindowExA(h, nullptr, "Edit", nullptr);
+  ASSERT_NE(field, nullptr);
+  SetWindowTextA(field, "CO2");
+  SendMessageA(field, EM_SETSEL, 2, 2);
+  // What a keystroke makes the control tell its parent.
+  SendMessageA(GetParent(h), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(h), CBN_EDITCHANGE),
+               reinterpret_cast<LPARAM>(h));
+  EXPECT_EQ(combo.ItemIndex(), -1);
+  EXPECT_EQ(combo.Text(), "CO2");
+  EXPECT_EQ(probe::TextOf(h), "CO2");
+  DWORD start = 0, end = 0;
+  SendMessageA(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(start, 2u);
+  EXPECT_EQ(end, 2u);
+}
+
 TEST_F(Win32BackendTest, ClicksRunHandlersOnlyWhileEnabledButAPerformedClickAlways) {
   auto& button = form.Add<gui::Button>("cmdClose");
   button.SetBounds(10, 10, 100, 25);
