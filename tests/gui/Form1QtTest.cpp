@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/Form1Layout.h"
 #include "app/Unit1.h"
 #include "gui/qt/QtBackend.h"
 #include "serial/driver/DeviceMap.h"
@@ -121,7 +122,7 @@ TEST_F(Form1QtTest, EveryControlHasItsPlaceTextStateAndLook) {
   const ExpectedLabel labels[] = {
       {form.Label1, {216, 164}, "PREPARED", true, false, QColor(0, 128, 128)},
       {form.Label2, {156, 164}, "STATUS:", true, false, QColor(0, 0, 0)},
-      {form.Label3, {8, 164}, "www.zanowipe.example", false, true, QColor(0, 0, 128)},
+      {form.Label3, {8, 164}, app::kLinkAddress, false, true, QColor(0, 0, 128)},
   };
   for (const auto& e : labels) {
     auto* l = Native<QLabel>(e.label);
@@ -205,7 +206,7 @@ TEST_F(Form1QtTest, LinkOpensTheAddressAndClosingTheWindowSavesThePlaceAndPort) 
                       Qt::NoButton, Qt::NoModifier);
   QCoreApplication::sendEvent(link, &press);
   QCoreApplication::sendEvent(link, &release);
-  EXPECT_EQ(opened, std::vector<std::string>{"www.zanowipe.example"});
+  EXPECT_EQ(opened, std::vector<std::string>{app::kLinkAddress});
 
   auto* combo = Native<QComboBox>(form.cboCOM);
   combo->setCurrentIndex(3);
