@@ -1,0 +1,89 @@
+// The fault matrix at the process level: zanowipe-cli against boxsim, watched from outside
+// (exit status, wall time, CPU time, the flash image afterwards).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/E2eHelpers.h"
+
+namespace faults {
+namespace {
+
+using e2e::ExitInfo;
+using e2e::Process;
+using e2e::ScratchDir;
+using e2e::SimulatedBox;
+
+constexpr auto kRunLimit = std::chrono::seconds(90);
+constexpr double kCpuLimitSeconds = 1.5;  // a few seconds of waiting; a spin would use them all
+
+struct CliRun {
+  ExitInfo exit;
+  std::string out, err;
+};
+
+// cwd: where the program runs, when it is not the scratch directory (which holds the output).
+CliRun RunCli(const ScratchDir& dir, const std::string& device, const std::string& cwd = "") {
+  std::vector<std::string> argv = {ZW_CLI_PATH, "--port", device, "--yes", "--timeout", "60"};
+  if (!cwd.empty()) {
+    std::string command = "cd '" + cwd + "' && exec";
+    for (const auto& a : argv) command += " '" + a + "'";
+    argv = {"/bin/sh", "-c", command};
+  }
+  Process p(argv, dir.Path());
+  auto e = p.Wait(kRunLimit);
+  EXPECT_TRUE(e.has_value()) << "zanowipe-cli still runs:\n" << p.Stdout() << p.Stderr();
+  return {e.value_or(ExitInfo{}), p.Stdout(), p.Stderr()};
+}
+
+class CliHangUp : public ::testing::TestWithParam<const char*> {};
+
+// The Box drops the line before the erase was sent: a failure, at once, and nothing erased.
+TEST_P(CliHangUp, BeforeTheEraseIsAFailureWithNothingErased) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--hangup-at", GetParam()});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  const CliRun run = RunCli(dir, box.Device());
+  EXPECT_EQ(run.exit.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("error box"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("state:  WORKING"), std::string::npos) << run.out;
+  EXPECT_LT(run.exit.wallSeconds, 30.0);
+  EXPECT_LT(run.exit.cpuSeconds, kCpuLimitSeconds);
+  auto sim = box.Proc().Wait(std::chrono::seconds(10));
+  ASSERT_TRUE(sim.has_value()) << "boxsim still runs after hanging up";
+  const e2e::VerifyOutcome v = e2e::VerifyFlash(dir, box.Image());
+  EXPECT_EQ(v.status, 0) << v.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, CliHangUp, ::testing::Values("boot", "prompt"));
+
+// Started where the settings cannot be saved: the erase still completes and says so; the
+// failed save is reported after it.
+TEST(CliSettings, ReadOnlyDirectoryStillErasesAndReportsTheFailedSave) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--at-console"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  const CliRun run = RunCli(dir, box.Device(), "/proc");
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Result: COMPLETE"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("Unable to write to /proc/Zanowipe.ini."), std::string::npos) << run.err;
+  box.Stop();
+  const e2e::VerifyOutcome v = e2e::VerifyFlash(dir, box.Image(), "a1c00000", "a1ffffff");
+  EXPECT_EQ(v.status, 0) << v.text;
+}
+
+TEST(CliSettings, GarbageSettingsFileStillErases) {
+  ScratchDir dir;
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131 + 7) & 0xFF);
+  e2e::WriteFile(dir.File("Zanowipe.ini"), garbage);
+  SimulatedBox box(dir, {"--fast", "--at-console"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  const CliRun run = RunCli(dir, box.Device());
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Result: COMPLETE"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace faults
