@@ -139,6 +139,15 @@ std::vector<ThreadCounters> ReadThreadCounters() {
   return threads;
 }
 
+ProcessCost ProcessCost::Now() {
+  ProcessCost c;
+  for (const auto& t : ReadThreadCounters()) {
+    c.runs += t.runs;
+    c.cpuNs += t.cpuNs;
+  }
+  return c;
+}
+
 bool QuickMode(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) return true;

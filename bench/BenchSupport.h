@@ -52,6 +52,23 @@ struct ThreadCounters {
 };
 std::vector<ThreadCounters> ReadThreadCounters();
 
+// Wake-ups and CPU time of the whole process (threads that ended are no longer counted, so
+// take both readings while the threads of interest live). Unlike latency and throughput,
+// these hardly depend on what else the machine is doing.
+struct ProcessCost {
+  long runs = 0;
+  long long cpuNs = 0;
+  static ProcessCost Now();
+  ProcessCost operator-(const ProcessCost& earlier) const {
+    return {runs - earlier.runs, cpuNs - earlier.cpuNs};
+  }
+  ProcessCost& operator+=(const ProcessCost& more) {
+    runs += more.runs;
+    cpuNs += more.cpuNs;
+    return *this;
+  }
+};
+
 // "--quick" anywhere on the command line.
 bool QuickMode(int argc, char** argv);
 // The value after "--name" on the command line, or fallback.

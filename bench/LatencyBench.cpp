@@ -26,41 +26,23 @@ namespace {
 
 constexpr auto kGap = std::chrono::microseconds(500);
 
-// What the process spent on the samples: wake-ups (times a thread was put on a CPU) and CPU
-// time, over every thread of the process. Unlike the latency, these hardly depend on what
-// else the machine is doing.
+// What the process spent on the samples; see bench::ProcessCost.
 struct Cost {
-  long runs = 0;
-  long long cpuNs = 0;
+  bench::ProcessCost spent;
   int samples = 0;
   void Add(const Cost& c) {
-    runs += c.runs;
-    cpuNs += c.cpuNs;
+    spent += c.spent;
     samples += c.samples;
   }
 };
 
 class CostMeter {
  public:
-  CostMeter() : start_(Totals()) {}
-  Cost Stop(int samples) const {
-    Cost end = Totals();
-    end.runs -= start_.runs;
-    end.cpuNs -= start_.cpuNs;
-    end.samples = samples;
-    return end;
-  }
+  CostMeter() : start_(bench::ProcessCost::Now()) {}
+  Cost Stop(int samples) const { return {bench::ProcessCost::Now() - start_, samples}; }
 
  private:
-  static Cost Totals() {
-    Cost c;
-    for (const auto& t : bench::ReadThreadCounters()) {
-      c.runs += t.runs;
-      c.cpuNs += t.cpuNs;
-    }
-    return c;
-  }
-  Cost start_;
+  bench::ProcessCost start_;
 };
 
 struct Series {
@@ -217,10 +199,10 @@ Series ComponentLoop(gui::headless::HeadlessBackend& backend, int samples, int w
 }
 
 double WakeupsPerByte(const Cost& c) {
-  return c.samples ? static_cast<double>(c.runs) / c.samples : 0;
+  return c.samples ? static_cast<double>(c.spent.runs) / c.samples : 0;
 }
 double CpuUsPerByte(const Cost& c) {
-  return c.samples ? static_cast<double>(c.cpuNs) / 1000.0 / c.samples : 0;
+  return c.samples ? static_cast<double>(c.spent.cpuNs) / 1000.0 / c.samples : 0;
 }
 
 void Print(const char* what, const Series& s) {

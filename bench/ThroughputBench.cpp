@@ -39,6 +39,7 @@ struct Run {
   double seconds = 0;
   std::size_t bytes = 0;
   long calls = 0;  // reads (raw) or OnRxChar calls
+  bench::ProcessCost cost;
 };
 
 Run RawLoop(std::size_t total) {
@@ -46,6 +47,7 @@ Run RawLoop(std::size_t total) {
   const int slave = pty.OpenRawSlave();
   std::vector<std::uint8_t> buf(65536);
   Run run;
+  const auto before = bench::ProcessCost::Now();
   const std::int64_t t0 = bench::NowNs();
   std::thread writer([&] { Feed(pty, total); });
   while (run.bytes < total) {
@@ -59,6 +61,7 @@ Run RawLoop(std::size_t total) {
   }
   run.seconds = static_cast<double>(bench::NowNs() - t0) / 1e9;
   writer.join();
+  run.cost = bench::ProcessCost::Now() - before;
   return run;
 }
 
@@ -76,11 +79,13 @@ Run ComponentLoop(gui::headless::HeadlessBackend& backend, std::size_t total) {
     run.bytes += static_cast<std::size_t>(port.Read(buf.data(), count));
   };
   port.Open();
+  const auto before = bench::ProcessCost::Now();
   const std::int64_t t0 = bench::NowNs();
   std::thread writer([&] { Feed(pty, total); });
   const bool done = backend.RunUntil([&] { return run.bytes >= total; }, 120000);
   run.seconds = static_cast<double>(bench::NowNs() - t0) / 1e9;
   writer.join();
+  run.cost = bench::ProcessCost::Now() - before;
   port.Close();
   drv::ClearDeviceMappings();
   if (!done) std::fprintf(stderr, "throughput: only %zu of %zu bytes arrived\n", run.bytes, total);
@@ -89,6 +94,14 @@ Run ComponentLoop(gui::headless::HeadlessBackend& backend, std::size_t total) {
 
 double MBps(const Run& r) {
   return static_cast<double>(r.bytes) / r.seconds / 1e6;
+}
+
+// CPU time of the whole process (the writer included) per megabyte received.
+double CpuMsPerMB(const Run& r) {
+  return static_cast<double>(r.cost.cpuNs) / 1e6 / (static_cast<double>(r.bytes) / 1e6);
+}
+double WakeupsPerMB(const Run& r) {
+  return static_cast<double>(r.cost.runs) / (static_cast<double>(r.bytes) / 1e6);
 }
 
 double Median(std::vector<double> v) {
@@ -108,7 +121,7 @@ int main(int argc, char** argv) {
   gui::headless::HeadlessBackend backend(false);
   gui::App().SetBackend(&backend);
 
-  std::vector<double> raw, component;
+  std::vector<double> raw, component, rawCpu, componentCpu, rawWake, componentWake;
   double rawReadSize = 0, componentReadSize = 0;
   bool complete = true;
   for (int r = 0; r < rounds; ++r) {
@@ -117,10 +130,16 @@ int main(int argc, char** argv) {
     complete = complete && a.bytes >= total && b.bytes >= total;
     raw.push_back(MBps(a));
     component.push_back(MBps(b));
+    rawCpu.push_back(CpuMsPerMB(a));
+    componentCpu.push_back(CpuMsPerMB(b));
+    rawWake.push_back(WakeupsPerMB(a));
+    componentWake.push_back(WakeupsPerMB(b));
     rawReadSize = static_cast<double>(a.bytes) / static_cast<double>(std::max(1L, a.calls));
     componentReadSize = static_cast<double>(b.bytes) / static_cast<double>(std::max(1L, b.calls));
-    std::printf("round %d: raw %.1f MB/s (%.0f B a read), TComX %.1f MB/s (%.0f B an OnRxChar)\n",
-                r + 1, MBps(a), rawReadSize, MBps(b), componentReadSize);
+    std::printf(
+        "round %d: raw %.1f MB/s (%.0f B a read, %.1f ms CPU a MB), TComX %.1f MB/s (%.0f B an "
+        "OnRxChar, %.1f ms CPU a MB)\n",
+        r + 1, MBps(a), rawReadSize, CpuMsPerMB(a), MBps(b), componentReadSize, CpuMsPerMB(b));
   }
   gui::App().SetBackend(nullptr);
 
@@ -138,6 +157,10 @@ int main(int argc, char** argv) {
   bench::Result("throughput.raw.line_multiple", rawMBps * 1e6 / kLineRate, "x");
   bench::Result("throughput.tcomx.line_multiple", compMBps * 1e6 / kLineRate, "x");
   bench::Result("throughput.ratio", compMBps / rawMBps, "x");
+  bench::Result("throughput.raw.cpu_per_mb", Median(rawCpu), "ms");
+  bench::Result("throughput.tcomx.cpu_per_mb", Median(componentCpu), "ms");
+  bench::Result("throughput.raw.wakeups_per_mb", Median(rawWake), "count");
+  bench::Result("throughput.tcomx.wakeups_per_mb", Median(componentWake), "count");
   bench::Result("throughput.tcomx.bytes_per_call", componentReadSize, "B");
   bench::Result("throughput.raw.bytes_per_call", rawReadSize, "B");
   return complete ? 0 : 1;
