@@ -70,7 +70,7 @@ write_registry() {
       echo '"Auto"="0"'
     done
   } >"$reg"
-  wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
+  wine regedit /S "$(winepath -w "$reg" 2>/dev/null 9>&-)" >/dev/null 2>&1 9>&-
 }
 
 ensure_prefix() {
@@ -80,17 +80,17 @@ ensure_prefix() {
   [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] && return 0
 
   build_tools
+  mkdir -p "$prefix"
   for n in 1 2 3 4 5 6 7 8; do
-    [ -L "$prefix/com$n.link" ] || ln -sfn "$(missing_port "$n")" "$prefix/com$n.link" 2>/dev/null ||
-      { mkdir -p "$prefix" && ln -sfn "$(missing_port "$n")" "$prefix/com$n.link"; }
+    [ -L "$prefix/com$n.link" ] || ln -sfn "$(missing_port "$n")" "$prefix/com$n.link"
   done
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
+  wineboot -i >/dev/null 2>&1 9>&-
   write_registry
-  # The port symlinks are made when Wine's device manager starts: restart it to apply them.
-  wineserver -k 2>/dev/null || true
-  wineserver -w
-  wine cmd /c exit >/dev/null 2>&1 || true
+  # The port symlinks are made when Wine's device manager starts, so the session must end
+  # and start again. Programs started before this update may still run in it: let them end
+  # (new ones wait for the lock) rather than kill them, unless one hangs.
+  timeout 120 wineserver -w 9>&- || wineserver -k 9>&-
+  wine cmd /c exit >/dev/null 2>&1 9>&- || true
   for n in 1 2 3 4 5 6 7 8; do
     local target
     target=$(readlink "$prefix/dosdevices/com$n" || true)
@@ -102,6 +102,7 @@ ensure_prefix() {
   echo "$want" >"$stamp"
 }
 
+# Wine's server outlives the commands above; none of them may inherit (and so hold) the lock.
 exec 9>"$prefix.lock"
 flock 9
 ensure_prefix
