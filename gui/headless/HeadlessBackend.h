@@ -53,6 +53,8 @@ class HeadlessBackend : public gui::Backend {
 
   void CreatePeers(gui::Form& form) override;
   void Show(gui::Form& form) override;
+  // With the virtual clock, time jumps to the next tick whenever no other thread has woken the
+  // loop for a moment; tests that mix worker threads and ticks use RunUntil and AdvanceBy.
   void Run(gui::Form& form) override;
   void ProcessMessages() override;
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
