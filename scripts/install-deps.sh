@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools
   wine wine32:i386 wine64
   gcc-multilib
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-liberation2
   procps
 )
 
