@@ -141,9 +141,13 @@ void Run(QueuedCall& entry) {
   } catch (...) {
     error = std::current_exception();
   }
-  std::lock_guard lock(entry.m);
-  entry.error = std::move(error);
-  entry.done = true;
+  {
+    std::lock_guard lock(entry.m);
+    entry.error = std::move(error);
+    entry.done = true;
+  }
+  // After the unlock, so the worker does not wake only to block on the mutex; the caller's
+  // shared record keeps the condition variable alive.
   entry.cv.notify_all();
 }
 

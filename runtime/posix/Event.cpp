@@ -147,8 +147,12 @@ bool SetEvent(EventHandle handle) {
   std::lock_guard lock(event->m);
   event->signalled = true;
   for (Waiter* waiter : event->waiters) {
-    std::lock_guard waiterLock(waiter->m);
-    waiter->notified = true;
+    {
+      std::lock_guard waiterLock(waiter->m);
+      waiter->notified = true;
+    }
+    // Outside the waiter's mutex, so the waiter does not wake only to block on it. It stays
+    // alive: it cannot leave its wait without this event's lock, which is still held.
     waiter->cv.notify_one();
   }
   return true;

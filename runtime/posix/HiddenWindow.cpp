@@ -20,10 +20,13 @@ const std::shared_ptr<Inbox>& CurrentInbox() {
 
 namespace {
 
+// Every caller holds a shared reference to the message, so it outlives the notification.
 void Release(detail::SentMessage& sent, std::exception_ptr error) {
-  std::lock_guard lock(sent.m);
-  sent.error = std::move(error);
-  sent.handled = true;
+  {
+    std::lock_guard lock(sent.m);
+    sent.error = std::move(error);
+    sent.handled = true;
+  }
   sent.cv.notify_all();
 }
 
