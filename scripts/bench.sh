@@ -1,0 +1,344 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of bench/ in a Release build, each beside the raw limit of this machine,
+# and writes docs/PERFORMANCE.md: the method, the machine, the figures of this one run, the
+# ratios and whether each target is met.
+#
+#   scripts/bench.sh                  full run (a few minutes), writes docs/PERFORMANCE.md
+#   scripts/bench.sh --quick          a short run of each program; prints, writes nothing
+#   scripts/bench.sh --output FILE    write the report to FILE instead
+#   scripts/bench.sh --no-windows     leave out the size of the Windows program
+#
+# ZW_BUILD_DIR      Release build directory (default build/bench; configured when missing)
+# ZW_WIN_EXE        the Windows program to weigh (default build/windows/app/Zanowipe.exe)
+# ZW_WIN_BUILD_DIR  where to build it when it is missing (default build/bench-win)
+set -euo pipefail
+
+quick=0
+output=
+windows=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1 ;;
+    --output) output=$2; shift ;;
+    --no-windows) windows=0 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "bench.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+if [ -z "$output" ] && [ "$quick" = 0 ]; then output=docs/PERFORMANCE.md; fi
+
+build=${ZW_BUILD_DIR:-build/bench}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+fi
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")
+if [ "$build_type" != Release ]; then
+  echo "bench.sh: $build is a '$build_type' build; figures need Release" >&2
+  exit 2
+fi
+targets=(bench_latency bench_throughput bench_idle bench_erase_overhead boxsim)
+have_startup=0
+if cmake --build "$build" --target help | grep -q '^bench_startup:'; then
+  targets+=(bench_startup)
+  have_startup=1
+fi
+cmake --build "$build" --target "${targets[@]}"
+
+work=$(mktemp -d /tmp/zw-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+results=$work/results
+: >"$results"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# run NAME PROGRAM ARGS...: prints the program's own lines and keeps its RESULT lines.
+run() {
+  local name=$1
+  shift
+  local args=("$@")
+  [ "$quick" = 1 ] && args+=(--quick)
+  printf '\n== %s\n' "$name"
+  if ! "${args[@]}" >"$work/$name.out" 2>"$work/$name.err"; then
+    cat "$work/$name.out" "$work/$name.err" >&2
+    echo "bench.sh: $name failed" >&2
+    exit 1
+  fi
+  grep -v '^RESULT ' "$work/$name.out" | tee "$work/$name.txt"
+  grep '^RESULT ' "$work/$name.out" >>"$results"
+}
+
+run latency "$build/bench/bench_latency"
+run throughput "$build/bench/bench_throughput"
+run idle "$build/bench/bench_idle"
+run erase "$build/bench/bench_erase_overhead" --boxsim "$build/tools/boxsim/boxsim"
+if [ "$have_startup" = 1 ]; then
+  run startup "$build/bench/bench_startup"
+fi
+
+exe=
+if [ "$windows" = 1 ]; then
+  exe=${ZW_WIN_EXE:-build/windows/app/Zanowipe.exe}
+  if [ ! -f "$exe" ]; then
+    win_build=${ZW_WIN_BUILD_DIR:-build/bench-win}
+    printf '\n== building %s\n' "$win_build/app/Zanowipe.exe"
+    if [ ! -f "$win_build/build.ninja" ]; then
+      cmake -S . -B "$win_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DZW_BUILD_TESTS=OFF
+    fi
+    cmake --build "$win_build" --target Zanowipe
+    exe=$win_build/app/Zanowipe.exe
+  fi
+  exe_bytes=$(stat -c %s "$exe")
+  printf '\n== Windows program\n%s: %s bytes\n' "$exe" "$exe_bytes"
+  echo "RESULT exe.bytes $exe_bytes B" >>"$results"
+  exe_stripped=
+  if command -v i686-w64-mingw32-strip >/dev/null; then
+    i686-w64-mingw32-strip -o "$work/stripped.exe" "$exe"
+    exe_stripped=$(stat -c %s "$work/stripped.exe")
+    echo "stripped: $exe_stripped bytes"
+  fi
+  exe_dlls=
+  if command -v i686-w64-mingw32-objdump >/dev/null; then
+    exe_dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -f |
+      paste -sd, - | sed 's/,/, /g')
+    echo "imports: $exe_dlls"
+  fi
+fi
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+[ -n "$output" ] || exit 0
+
+# r KEY [FORMAT]: one figure of this run.
+r() {
+  local value
+  value=$(awk -v k="$1" '$1 == "RESULT" && $2 == k { print $3; exit }' "$results")
+  if [ -z "$value" ]; then
+    echo "n/a"
+  else
+    awk -v v="$value" -v f="${2:-%.1f}" 'BEGIN { printf f, v }'
+  fi
+}
+# met EXPRESSION: "yes" or "**no**" by an awk condition over the figures named $1..$n.
+met() {
+  if awk "BEGIN { exit !($1) }"; then echo yes; else echo "**no**"; fi
+}
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+cores=$(nproc)
+mem=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+kernel=$(uname -r)
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+when=$(date -u '+%Y-%m-%d %H:%M UTC')
+
+lat_ratio=$(r latency.ratio.p50 %.2f)
+thr_ratio=$(r throughput.ratio %.2f)
+idle_wakeups=$(r idle.serial.wakeups %.0f)
+overhead=$(r erase.overhead %.2f)
+lat_met=$(met "$lat_ratio <= 1.5")
+thr_met=$(met "$thr_ratio >= 0.5")
+idle_met=$(met "$idle_wakeups == 0")
+overhead_met=$(met "$overhead < 20")
+if [ -n "$exe" ]; then
+  exe_mb=$(awk -v b="$exe_bytes" 'BEGIN { printf "%.2f", b / 1000000 }')
+  exe_met=$(met "$exe_bytes < 1500000")
+  exe_row="| Size of the static \`Zanowipe.exe\` | under 1.5 MB | $exe_mb MB ($exe_bytes bytes) | $exe_met |"
+else
+  exe_row="| Size of the static \`Zanowipe.exe\` | under 1.5 MB | not measured (--no-windows) | - |"
+fi
+
+mkdir -p "$(dirname "$output")"
+{
+  cat <<EOF
+# Performance
+
+Generated by \`scripts/bench.sh\` on $when at commit \`$commit\`; run it again to refresh
+(the figures below are those of one run). The programs are in \`bench/\`; each also runs as a
+quick smoke test under CTest (label \`bench\`).
+
+## Targets
+
+| What | Target | This run | Met |
+|---|---|---|---|
+| Byte-to-handler latency, p50, against a raw \`poll()\` + \`read()\` loop | within 1.5x | ${lat_ratio}x ($(r latency.tcomx.p50) us against $(r latency.raw.p50) us) | $lat_met |
+| Receive throughput through \`TComX\`, against a raw read loop | at least 0.5x | ${thr_ratio}x ($(r throughput.tcomx) against $(r throughput.raw) MB/s) | $thr_met |
+| Idle port ("Awaiting device"): wake-ups of the serial path | none | $idle_wakeups in $(r idle.seconds) s | $idle_met |
+| Tool overhead on a whole erase against boxsim, beyond its timers | under 20 ms | $overhead ms | $overhead_met |
+$exe_row
+
+## Machine
+
+- CPU: $cpu, $cores logical processors (\`nproc\`), $mem of memory, Linux $kernel.
+- Load average (1, 5, 15 min) before the run: $load_before; after it: $load_after. The machine is
+  shared: other work running at the same time shows in the latencies and throughputs, which
+  is why each comparison runs the raw loop and the component side by side, interleaved.
+- Release build (CMake's \`-O3 -DNDEBUG\`), g++ $(g++ -dumpfullversion).
+
+## 1. Byte-to-handler latency
+
+The other end of a pseudo-terminal (the master) writes one byte; the time runs until
+\`OnRxChar\` has been called on the main thread (\`smThreadSync\`, the headless loop serving the
+hand-over, the tool's own port settings). Between samples every thread is left asleep for
+0.5 ms, so each sample pays for the wake-ups a byte from an idle device really costs. Beside
+it: one thread that writes the byte and waits for it with \`poll()\` + \`read()\` on the slave
+(the raw limit); the same with one hand-over to a second thread through a condition variable
+(what one thread hop costs here); and \`TComX\` with the handler on the watcher's own thread
+(\`smNone\`). Five interleaved rounds, $(r latency.samples %.0f) samples each. "Wake-ups" counts
+how often any thread of the process was put on a CPU per byte (\`/proc/self/task/*/schedstat\`),
+a figure that hardly depends on the machine's load.
+
+| Path | p50 (us) | p99 (us) | min (us) | wake-ups a byte |
+|---|---|---|---|---|
+| raw \`poll()\` + \`read()\` | $(r latency.raw.p50) | $(r latency.raw.p99) | $(r latency.raw.min) | $(r latency.raw.wakeups_per_byte) |
+| raw + one thread hop | $(r latency.raw_hop.p50) | $(r latency.raw_hop.p99) | | $(r latency.raw_hop.wakeups_per_byte) |
+| \`TComX\`, \`OnRxChar\` on the watcher (\`smNone\`) | $(r latency.watcher.p50) | $(r latency.watcher.p99) | | $(r latency.watcher.wakeups_per_byte) |
+| \`TComX\`, \`OnRxChar\` on the main thread | $(r latency.tcomx.p50) | $(r latency.tcomx.p99) | $(r latency.tcomx.min) | $(r latency.tcomx.wakeups_per_byte) |
+
+Ratio \`TComX\` / raw: p50 ${lat_ratio}x, p99 $(r latency.ratio.p99 %.2f)x.
+
+**Why the 1.5x target is out of reach by design.** A byte reaches the handler through three
+threads where the raw loop uses one: the engine thread (which gives the tty the Windows
+behaviour: its own queue, overlapped completion, comm events) wakes from \`poll()\` and
+completes the watcher's event wait; the watcher (\`TComThread\`, one per open port, as the
+component's contract has it) wakes and hands the dispatch over; the main thread wakes and runs
+\`OnRxChar\` after \`BytesWaiting\`. Each hop is a sleeping thread woken through a futex, which
+here costs what the "one thread hop" row adds to the raw loop, and more when the machine is
+loaded, since every woken thread must find a free CPU. The floor is therefore about the raw
+loop plus three hops: in absolute terms tens of microseconds, of the order of the time one
+character takes on the tool's 115200-baud line (87 us). Meeting 1.5x would need the
+main loop to poll the tty itself (for instance a socket notifier in the GUI loop), doing away
+with the event thread that the component is specified to have.
+
+## 2. Receive throughput
+
+A writer thread pushes 4 KiB chunks into the master as fast as the pty takes them; the port
+reads them the way the tool does: \`OnRxChar\` on the main thread, then one \`Read\` of \`Count\`
+bytes, with the tool's settings (1024-byte input queue, read timeouts MAXDWORD/0/100). Beside
+it the raw limit: \`poll()\` + \`read()\` of up to 64 KiB on the slave. $(r throughput.bytes %.0f) bytes a
+round, median of five interleaved rounds.
+
+| Path | MB/s | multiple of 115200 baud (11,520 B/s) | bytes a handler call or read | CPU ms a MB | wake-ups a MB |
+|---|---|---|---|---|---|
+| raw read loop | $(r throughput.raw) | $(r throughput.raw.line_multiple %.0f) | $(r throughput.raw.bytes_per_call %.0f) | $(r throughput.raw.cpu_per_mb) | $(r throughput.raw.wakeups_per_mb %.0f) |
+| \`TComX\` | $(r throughput.tcomx) | $(r throughput.tcomx.line_multiple %.0f) | $(r throughput.tcomx.bytes_per_call %.0f) | $(r throughput.tcomx.cpu_per_mb) | $(r throughput.tcomx.wakeups_per_mb %.0f) |
+
+Ratio \`TComX\` / raw: ${thr_ratio}x. The CPU and wake-up columns count every thread of the
+process, the writer included.
+
+## 3. Idle cost
+
+The tool's window (\`TForm1\` on the headless loop) with its port open on a silent pty, status
+"COM Port opened, switch Box to Power ON", for $(r idle.seconds) s. The counters of each thread
+are read from \`/proc/self/task/*/status\` and \`schedstat\` by the main thread just before and
+just after it sleeps in the loop for the whole window, so the measurement adds one wake-up (the
+end of the window) and nothing else.
+
+\`\`\`
+$(grep -E '^(tid|[0-9])' "$work/idle.txt")
+\`\`\`
+
+Threads of the serial path (the engine, \`zwtty-N\`, and the watcher): $(r idle.serial.threads %.0f),
+$idle_wakeups wake-ups and $(r idle.serial.switches_per_s %.2f) context switches a second between
+them. The main thread: $(r idle.main.wakeups %.0f) wake-up(s), the end of the window. No timer runs
+while the tool waits for the Box, and neither the engine nor the watcher has a time-out: both
+sleep until a byte, a transfer or a close arrives.
+
+## 4. Tool overhead on a whole erase
+
+The window's own handlers on the headless loop (real clock), clicked through as
+\`zanowipe-cli\` does, against \`boxsim --fast --wait-signal\` (no device delays): "Open COM",
+the Box switched on at once (SIGUSR1, as the technician does after the click), "Erase users
+data" as soon as it is offered, until the completion timer has closed the port. The run is
+built on three timer periods: two ticks of the 700 ms wake-up timer (the first sends the line
+feed that stops the boot; the next finds the prompt and offers the erase) and the 1500 ms
+completion wait. Everything else is overhead. Median of $(r erase.runs %.0f) runs:
+
+| Part | ms |
+|---|---|
+| total, "Open COM" to "COMPLETE" with the port closed | $(r erase.total) |
+| the timers: 2 x 700 + 1500 | $(r erase.timers %.0f) |
+| **overhead** | **$overhead** (worst run $(r erase.overhead.max %.2f)) |
+| of which: "Open COM" (open, settings, watcher start) | $(r erase.open %.2f) |
+| the Box's first bytes reaching the handler after power-on | $(r erase.box_answers %.2f) |
+| timers firing late | $(r erase.timer_lateness %.2f) |
+| from the tick that offers the erase to the click | $(r erase.ready_to_click %.2f) |
+| the erase command out, the Box's echo and prompt back | $(r erase.erase_round_trip %.2f) |
+| closing the port from the completion tick | $(r erase.closing %.2f) |
+
+EOF
+  if [ "$have_startup" = 1 ]; then
+    cat <<EOF
+## 5. Start-up and footprint
+
+\`zanowipe\`'s window under Qt 6 (\`QT_QPA_PLATFORM=offscreen\`): from \`fork()\` of the process to
+the moment its loop runs after the window was shown (its show and first paint are queued
+before that moment), median of $(r startup.runs %.0f) warm starts: **$(r startup.shown) ms** (fastest
+$(r startup.shown.min) ms). Resident memory then: $(r startup.rss %.0f) kB (peak $(r startup.rss_peak %.0f) kB), counting the pages of
+the shared Qt libraries that the process touched.
+
+EOF
+  fi
+  if [ -n "$exe" ]; then
+    cat <<EOF
+The Windows program, 32-bit, linked statically: \`$exe\`, $exe_bytes bytes as built
+(Release, symbols kept)${exe_stripped:+, $exe_stripped bytes stripped}.${exe_dlls:+ It imports only
+system DLLs: $exe_dlls.}
+
+EOF
+  fi
+  cat <<'EOF'
+## What was changed to meet the targets
+
+Measured before and after each change on this machine with the programs above, interleaved,
+two runs each (the ranges are the two runs; the machine's load varied, the wake-up and CPU
+counts hardly do):
+
+- **The engine's reads deliver what `BytesWaiting` counts** (commit eff3076;
+  `serial/driver/posix/TtyEngine.cpp`, `TtyPort.cpp`, `TtyPort.h`, with a test in
+  `tests/pty/EngineReadTimeoutsTest.cpp`). `OnRxChar` gets `cbInQue`, which counts the engine's
+  queue *and* what the kernel still holds, and the tool's handler reads that many with its
+  at-once read timeouts. The engine completed such a read with the queue's share only, so with
+  the tool's 1024-byte queue the handler asked for up to 5 KB, got 1 KB, and every further
+  kilobyte cost another round through the watcher and the main thread. Such a read now tops
+  the queue up from the tty until it has its count or the tty is empty.
+  **No needless engine wake-ups** (same commit): `ClearCommError` (every `BytesWaiting`) and
+  every read that completed at once woke the engine thread through its eventfd whether or not
+  it had anything to do, so each `OnRxChar` woke it twice, after which it queued for the lock
+  the handler held. It is now woken only when its poll had left the tty out for a full queue,
+  and a short read from the tty ends the pull without a second `read()` that could only say
+  EAGAIN. Receive: 1,024 -> about 4,600 bytes a handler call; 0.16-0.28x -> 0.62-0.81x of the
+  raw loop; wake-ups a MB 6,100-7,000 -> 1,100-1,200; CPU a MB 32-36 ms -> 9-12 ms. Latency
+  path: wake-ups a byte 13.7-14.7 -> 10.4-11.0.
+- **The runtime notifies waiters after letting go of their mutex** (commit 2b9436a, in
+  `runtime/posix/Event.cpp` and `runtime/MainThread.cpp`; the runtime's owner committed it
+  together with the same change to the hidden window). `SetEvent` and the end of a handed-over
+  call notified the waiting thread while holding the mutex it must take to return, so it woke
+  only to block again. Wake-ups a byte 10.4-11.7 -> 8.6-9.8; a MB 1,090-1,310 -> 740-880.
+- **The Release build of `Zanowipe.exe` compiles again** (commit a41aebb,
+  `gui/win32/Win32Pictures.cpp`): g++ 12 at -O3 took `"#" + std::to_string(id)` for an
+  overlapping copy (`-Wrestrict`, with `-Werror`); the id is formatted with `snprintf` now.
+
+A finding on the way, not a fault of the component: an event raised before `SetCommMask` is
+not remembered (as on Windows), so bytes that arrive between the open and the watcher's start
+raise no `EV_RXCHAR` until the next byte comes. A real Box is switched on after "Open COM";
+`boxsim`, which switches on when the device is opened, can answer inside that window (it
+notices the open within 20 ms, and the window is a fraction of a millisecond), and the tool
+then sees the start-up text only with the countdown's next second, or, with `--at-console`,
+not at all. The erase benchmark therefore switches boxsim by signal after the open.
+
+## Raw output of this run
+
+EOF
+  for name in latency throughput idle erase startup; do
+    [ -f "$work/$name.txt" ] || continue
+    printf '### %s\n\n```\n' "$name"
+    cat "$work/$name.txt"
+    printf '```\n\n'
+  done
+} >"$output"
+# Keep the file free of trailing blanks (markdown line breaks are not used here).
+sed -i 's/[[:space:]]*$//' "$output"
+echo
+echo "bench.sh: wrote $output"
