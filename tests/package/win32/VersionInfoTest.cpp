@@ -1,9 +1,9 @@
 // The Windows programs as Explorer and the installer see them: version information with the
 // product's name and the project's version, and the program icon.
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +20,10 @@ const Program kPrograms[] = {
     {ZW_PROGRAM_PATH, "Zanowipe.exe"},
     {ZW_CLI_PATH, "zanowipe-cli.exe"},
 };
+
+void PrintTo(const Program& program, std::ostream* os) {
+  *os << program.originalName;
+}
 
 std::vector<char> VersionBlock(const char* path) {
   DWORD ignored = 0;
