@@ -13,7 +13,7 @@ packages=(
   wine wine32:i386 wine64
   gcc-multilib
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-liberation2
-  procps
+  procps nsis dpkg-dev unzip
 )
 
 sudo_cmd=()
