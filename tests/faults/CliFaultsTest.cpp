@@ -37,6 +37,12 @@ CliRun RunCli(const ScratchDir& dir, const std::string& device, const std::strin
   return {e.value_or(ExitInfo{}), p.Stdout(), p.Stderr()};
 }
 
+// A Box already at its console says its prompt once, when switched on. The technician switches
+// it on after the port is open; one that answered within the instant of the open would meet a
+// port that is not yet watching for events (as on Windows, bytes that arrive before the event
+// mask is set raise no event) and the tool would wait for more.
+const std::vector<std::string> kAtConsole = {"--fast", "--at-console", "--power-on-delay", "300"};
+
 class CliHangUp : public ::testing::TestWithParam<const char*> {};
 
 // The Box drops the line before the erase was sent: a failure, at once, and nothing erased.
@@ -62,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Stages, CliHangUp, ::testing::Values("boot", "prompt"))
 // failed save is reported after it.
 TEST(CliSettings, ReadOnlyDirectoryStillErasesAndReportsTheFailedSave) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--at-console"});
+  SimulatedBox box(dir, kAtConsole);
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   const CliRun run = RunCli(dir, box.Device(), "/proc");
   EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
@@ -78,7 +84,7 @@ TEST(CliSettings, GarbageSettingsFileStillErases) {
   std::string garbage;
   for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131 + 7) & 0xFF);
   e2e::WriteFile(dir.File("Zanowipe.ini"), garbage);
-  SimulatedBox box(dir, {"--fast", "--at-console"});
+  SimulatedBox box(dir, kAtConsole);
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   const CliRun run = RunCli(dir, box.Device());
   EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
