@@ -52,18 +52,19 @@ struct ThreadCounters {
 };
 std::vector<ThreadCounters> ReadThreadCounters();
 
-// Wake-ups and CPU time of the whole process (threads that ended are no longer counted, so
-// take both readings while the threads of interest live). Unlike latency and throughput,
-// these hardly depend on what else the machine is doing.
+// Wake-ups and CPU time of the whole process, threads that have ended included (getrusage). A
+// wake-up is counted where a thread went to sleep (a voluntary context switch): each such
+// sleep ends in one. Unlike latencies and
+// throughputs, and unlike preemptions, this hardly depends on what else the machine is doing.
 struct ProcessCost {
-  long runs = 0;
+  long wakeups = 0;
   long long cpuNs = 0;
   static ProcessCost Now();
   ProcessCost operator-(const ProcessCost& earlier) const {
-    return {runs - earlier.runs, cpuNs - earlier.cpuNs};
+    return {wakeups - earlier.wakeups, cpuNs - earlier.cpuNs};
   }
   ProcessCost& operator+=(const ProcessCost& more) {
-    runs += more.runs;
+    wakeups += more.wakeups;
     cpuNs += more.cpuNs;
     return *this;
   }

@@ -199,7 +199,7 @@ Series ComponentLoop(gui::headless::HeadlessBackend& backend, int samples, int w
 }
 
 double WakeupsPerByte(const Cost& c) {
-  return c.samples ? static_cast<double>(c.spent.runs) / c.samples : 0;
+  return c.samples ? static_cast<double>(c.spent.wakeups) / c.samples : 0;
 }
 double CpuUsPerByte(const Cost& c) {
   return c.samples ? static_cast<double>(c.spent.cpuNs) / 1000.0 / c.samples : 0;
