@@ -36,13 +36,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.zanowipe.example")
 # dpkg-shlibdeps (dpkg-dev) works the dependencies out from the programs' libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# CPack puts the summary first and indents the rest; an empty line becomes " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "erases a Box's user data over its serial console
- A technician's tool: it opens a serial port, wakes the Box's boot console when
- the Box is switched on, sends the console command line that erases the user
- data (and on request the configuration) and closes the port when the console
- prompt returns.
- .
- zanowipe is the window (Qt 6), zanowipe-cli the same run without a window,
- and zanowipe-boxsim a simulated Box on a pseudo-terminal for training.")
+    "A technician's tool: it opens a serial port, wakes the Box's boot console when
+the Box is switched on, sends the console command line that erases the user
+data (and on request the configuration) and closes the port when the console
+prompt returns.
+
+zanowipe is the window (Qt 6), zanowipe-cli the same run without a window,
+and zanowipe-boxsim a simulated Box on a pseudo-terminal for training.")
 include(CPack)
