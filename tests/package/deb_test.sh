@@ -94,6 +94,16 @@ if [ "$with_qt" = 1 ]; then
   # Every library the window needs is a system library the Depends line brings.
   missing=$(env -u LD_LIBRARY_PATH ldd "$root/usr/bin/zanowipe" | grep 'not found' || true)
   [ -z "$missing" ] || fail "zanowipe needs libraries not found: $missing"
+
+  # The window starts from the unpacked root (offscreen: no display needed) and is still up
+  # after a few seconds; timeout's 124 says it had to be stopped.
+  mkdir -p "$work/window"
+  set +e
+  (cd "$work/window" && env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen \
+    timeout 4 "$root/usr/bin/zanowipe") >"$work/window.log" 2>&1
+  status=$?
+  set -e
+  [ "$status" = 124 ] || fail "zanowipe ended by itself with status $status: $(cat "$work/window.log")"
 fi
 
 echo "== zanowipe-cli --help from the unpacked root"
