@@ -109,7 +109,8 @@ class PosixCommDriver final : public CommDriver {
     if (wait && posix::LoadState(ov) == posix::kStatusPending && ov->hEvent) {
       rt::WaitForSingleObject(ov->hEvent, rt::kInfinite);
     }
-    // The port's lock makes a completion visible whole; a closed port completes nothing more.
+    // The state word, published last, makes a completion visible whole; a closed port completes
+    // nothing more.
     const auto port = Find(h);
     std::uint32_t result;
     if (port) {

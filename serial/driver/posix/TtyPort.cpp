@@ -299,8 +299,12 @@ std::uint32_t TtyPort::PurgeComm(std::uint32_t flags) {
   return kErrorSuccess;
 }
 
+// Without the engine's lock: the state word is stored last, with release, after the count (and
+// a wait's event mask), so a completion is seen whole through it; and every store into a block
+// happens under the lock, so a caller that sees the transfer done cannot race its last steps.
+// Taking the lock here made the watcher, woken by the completion, queue behind the engine that
+// was still finishing the same pass.
 std::uint32_t TtyPort::OverlappedOutcome(const Overlapped* ov, std::uint32_t* done) {
-  std::lock_guard lock(m_);
   const std::uintptr_t state = LoadState(ov);
   if (state == kStatusPending) return kErrorIoIncomplete;
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);

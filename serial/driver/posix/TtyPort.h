@@ -63,8 +63,8 @@ class TtyPort {
   std::uint32_t GetCommModemStatus(std::uint32_t* status);
   std::uint32_t PurgeComm(std::uint32_t flags);
 
-  // Reads an overlapped block's outcome under the engine's lock, so that a completion is
-  // seen whole (result, count and signalled event).
+  // Reads an overlapped block's outcome: its state word, published last, shows a completion
+  // whole (result and count) without the engine's lock.
   std::uint32_t OverlappedOutcome(const Overlapped* ov, std::uint32_t* done);
 
  private:
