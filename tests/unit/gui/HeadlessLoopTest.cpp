@@ -74,6 +74,23 @@ TEST_F(HeadlessLoop, RunEndsWhenAHandlerClosesTheForm) {
   EXPECT_FALSE(backend.IsShown(form));
 }
 
+TEST_F(HeadlessLoop, BackgroundFailureDuringRunIsShownInTheErrorBox) {
+  auto& t = form.AddTimer("Timer1");
+  t.SetInterval(700);
+  t.OnTimer = [&](TObject*) {
+    t.SetEnabled(false);
+    std::thread([] {
+      rt::ReportBackgroundError(std::make_exception_ptr(Exception("Device went away")));
+    }).join();
+    rt::Post([&] { form.Close(); });
+  };
+  backend.CreatePeers(form);
+  t.SetEnabled(true);
+  gui::App().Run(form);
+  ASSERT_EQ(backend.ErrorBoxes().size(), 1u);
+  EXPECT_EQ(backend.ErrorBoxes()[0].text, "Device went away.");
+}
+
 TEST(HeadlessRealClock, TimerTicksOnRealTime) {
   gui::headless::HeadlessBackend backend(false);
   gui::App().SetBackend(&backend);
