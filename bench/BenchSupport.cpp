@@ -165,7 +165,7 @@ std::string Option(int argc, char** argv, const std::string& name, const std::st
 }
 
 void Result(const std::string& key, double value, const std::string& unit) {
-  std::printf("RESULT %s %.6g %s\n", key.c_str(), value, unit.c_str());
+  std::printf("RESULT %s %.10g %s\n", key.c_str(), value, unit.c_str());
   std::fflush(stdout);
 }
 
