@@ -1,6 +1,8 @@
 // Receive throughput: a writer thread pushes bytes into the pty's master as fast as the line
 // takes them; the port reads them the way the tool does (OnRxChar on the main thread, then one
-// Read of Count). Beside it, the raw limit: a poll() + read() loop on the slave.
+// Read of Count), with the tool's 1 KiB input queue and again with a 64 KiB one, to tell the
+// small queue's share of the gap. Beside them, the raw limit: a poll() + read() loop on the
+// slave.
 #include <poll.h>
 #include <unistd.h>
 

@@ -137,8 +137,8 @@ lat_ratio=$(r latency.ratio.p50 %.2f)
 thr_ratio=$(r throughput.ratio %.2f)
 idle_wakeups=$(r idle.serial.wakeups %.0f)
 overhead=$(r erase.overhead %.2f)
-lat_met=$(met "$lat_ratio <= 1.5")
-thr_met=$(met "$thr_ratio >= 0.5")
+lat_met="$(met "$lat_ratio <= 1.5") in this run; by design not in general (section 1)"
+thr_met="$(met "$thr_ratio >= 0.5") in this run; it depends on the load (section 2)"
 idle_met=$(met "$idle_wakeups == 0")
 overhead_met=$(met "$overhead < 20")
 if [ -n "$exe" ]; then
@@ -185,10 +185,10 @@ hand-over, the tool's own port settings). Between samples every thread is left a
 it: one thread that writes the byte and waits for it with \`poll()\` + \`read()\` on the slave
 (the raw limit); the same with one hand-over to a second thread through a condition variable
 (what one thread hop costs here); and \`TComX\` with the handler on the watcher's own thread
-(\`smNone\`). Five interleaved rounds, $(r latency.samples %.0f) samples each. "Wake-ups" counts
-how often a thread of the process went to sleep per byte (voluntary context switches in
-\`/proc/self/task/*/status\`; each such sleep ends in a wake-up),
-a figure that hardly depends on the machine's load.
+(\`smNone\`). $(r latency.samples %.0f) samples each, in five interleaved rounds. "Wake-ups" counts
+how often a thread of the process went to sleep per byte (voluntary context switches of the
+whole process, from \`getrusage\`; each such sleep ends in a wake-up), a figure that hardly
+depends on the machine's load.
 
 | Path | p50 (us) | p99 (us) | min (us) | wake-ups a byte |
 |---|---|---|---|---|
@@ -197,7 +197,10 @@ a figure that hardly depends on the machine's load.
 | \`TComX\`, \`OnRxChar\` on the watcher (\`smNone\`) | $(r latency.watcher.p50) | $(r latency.watcher.p99) | | $(r latency.watcher.wakeups_per_byte) |
 | \`TComX\`, \`OnRxChar\` on the main thread | $(r latency.tcomx.p50) | $(r latency.tcomx.p99) | $(r latency.tcomx.min) | $(r latency.tcomx.wakeups_per_byte) |
 
-Ratio \`TComX\` / raw: p50 ${lat_ratio}x, p99 $(r latency.ratio.p99 %.2f)x.
+Ratio \`TComX\` / raw: p50 ${lat_ratio}x, p99 $(r latency.ratio.p99 %.2f)x. The medians move with the
+machine's load from run to run: over the runs made while this was worked on, the raw loop's
+median ranged from 6 to 62 us and the component's from 27 to 90 us, so single ratios ranged
+from below 1 to about 9. The counts of wake-ups did not move.
 
 **Why the 1.5x target is out of reach by design.** A byte reaches the handler through three
 threads where the raw loop uses one: the engine thread (which gives the tty the Windows
@@ -235,14 +238,20 @@ process, writer included (\`getrusage\`).
 | \`TComX\`, the tool's settings | $(r throughput.tcomx) | $(r throughput.tcomx.line_multiple %.0f) | **${thr_ratio}x** | $(r throughput.tcomx.bytes_per_call %.0f) | $(r throughput.tcomx.cpu_per_mb) | $(r throughput.tcomx.wakeups_per_mb %.0f) |
 | \`TComX\`, 64 KiB input queue | $(r throughput.tcomx_64k) | $(r throughput.tcomx_64k.line_multiple %.0f) | $(r throughput.ratio_64k %.2f)x | $(r throughput.tcomx_64k.bytes_per_call %.0f) | $(r throughput.tcomx_64k.cpu_per_mb) | $(r throughput.tcomx_64k.wakeups_per_mb %.0f) |
 
-Where the rest goes: every round of the tool's handler costs the same three hand-overs as a
-single byte does (section 1), for at most the 1 KiB queue plus the 4 KiB the pty holds; and
-the engine sorts every byte through the receive rules (line-error marks, NUL discarding, event
-character) into its queue one at a time, which a profile of this run's kind shows as the
-largest user-space cost (some 15 % of all samples, against none in the raw loop). A bulk copy
-for chunks that hold no mark and no NUL would remove most of that; it is not done here. At the
-tool's line rate all of this is idle capacity: the component carries thousands of times what
-115200 baud can deliver.
+**This ratio depends on the machine's load more than on anything else.** Over the runs made
+while this was worked on, the component moved 40-75 MB/s every time, while the raw loop moved
+200-240 MB/s when the machine was quiet and 50-180 MB/s when it was busy: the ratio ranged from
+0.26 to 0.87, so the target is met on a busy machine and missed by about a factor of two on a
+quiet one. Where the rest goes: every round of the tool's handler costs the same hand-overs as
+a single byte does (section 1), for about 4.5 KB (the 1 KiB queue plus what the pty holds);
+on this virtual machine the process's time goes mostly to switching between its threads (a
+third of all profile samples in the scheduler's switch, against reading and copying bytes),
+which the 64 KiB queue, with four times the bytes a round, barely changes. The engine's
+byte-at-a-time receive rules (line-error marks, NUL discarding) were the largest user-space
+cost in the profile (some 15 % of the samples); a bulk copy for chunks with no mark and no NUL
+was tried, checked against the fuzz target's reference decoder, and left out: it made no
+difference that rose above the noise. At the tool's line rate all of this is idle capacity:
+the component carries thousands of times what 115200 baud can deliver.
 
 ## 3. Idle cost
 
