@@ -199,8 +199,8 @@ depends on the machine's load.
 
 Ratio \`TComX\` / raw: p50 ${lat_ratio}x, p99 $(r latency.ratio.p99 %.2f)x. The medians move with the
 machine's load from run to run: over the runs made while this was worked on, the raw loop's
-median ranged from 6 to 62 us and the component's from 27 to 90 us, so single ratios ranged
-from below 1 to about 9. The counts of wake-ups did not move.
+median ranged from about 5 to 60 us and the component's from about 25 to 90 us, so single
+ratios ranged from about 1 to 15. The counts of wake-ups did not move.
 
 **Why the 1.5x target is out of reach by design.** A byte reaches the handler through three
 threads where the raw loop uses one: the engine thread (which gives the tty the Windows
