@@ -69,8 +69,11 @@ class HeadlessBackend::TimerClock : public gui::TimerPeer {
 
 HeadlessBackend::HeadlessBackend(bool virtualClock) : virtual_(virtualClock), realStart_(RealMs()) {
   rt::SetMainThreadWakeup([this] {
-    std::lock_guard lock(wakeMutex_);
-    woken_ = true;
+    {
+      std::lock_guard lock(wakeMutex_);
+      woken_ = true;
+    }
+    // After the unlock, so the main thread does not wake only to block on the mutex.
     wakeCv_.notify_all();
   });
 }
