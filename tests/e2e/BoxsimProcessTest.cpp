@@ -168,6 +168,13 @@ TEST(BoxsimProgram, SilentBoxSendsNothingAndNeverPromptIgnoresLineFeeds) {
   EXPECT_EQ(s.Received(), "");
 }
 
+// The figure includes start-up; an instrumented build spends most of a second there alone.
+#ifdef ZW_SANITIZED
+constexpr double kIdleCpuBound = 2.0;
+#else
+constexpr double kIdleCpuBound = 0.3;
+#endif
+
 TEST(BoxsimProgram, IdleCostsAlmostNoCpu) {
   ScratchDir dir;
   // One with nobody on the device, one at its console with a program attached.
@@ -179,8 +186,8 @@ TEST(BoxsimProgram, IdleCostsAlmostNoCpu) {
   auto a = alone.Stop();
   auto b = attached.Stop();
   ASSERT_TRUE(a && b);
-  EXPECT_LT(a->cpuSeconds, 0.3) << "over " << a->wallSeconds << " s";
-  EXPECT_LT(b->cpuSeconds, 0.3) << "over " << b->wallSeconds << " s";
+  EXPECT_LT(a->cpuSeconds, kIdleCpuBound) << "over " << a->wallSeconds << " s";
+  EXPECT_LT(b->cpuSeconds, kIdleCpuBound) << "over " << b->wallSeconds << " s";
 }
 
 TEST(BoxsimProgram, WaitSignalSwitchesOnAtSigusr1) {
