@@ -240,10 +240,10 @@ process, writer included (\`getrusage\`).
 | \`TComX\`, 64 KiB input queue | $(r throughput.tcomx_64k) | $(r throughput.tcomx_64k.line_multiple %.0f) | $(r throughput.ratio_64k %.2f)x | $(r throughput.tcomx_64k.bytes_per_call %.0f) | $(r throughput.tcomx_64k.cpu_per_mb) | $(r throughput.tcomx_64k.wakeups_per_mb %.0f) |
 
 **This ratio depends on the machine's load more than on anything else.** Over the runs made
-while this was worked on, the component moved 40-75 MB/s every time, while the raw loop moved
-200-240 MB/s when the machine was quiet and 50-180 MB/s when it was busy: the ratio ranged from
-0.26 to 0.87, so the target is met on a busy machine and missed by about a factor of two on a
-quiet one. Where the rest goes: every round of the tool's handler costs the same hand-overs as
+while this was worked on, the component moved 25-75 MB/s, while the raw loop moved 200-240
+MB/s when the machine was quiet and 35-180 MB/s when it was busy: the ratio ranged from 0.26 to
+1.1, so the target is met on a busy machine and missed by about a factor of two on a quiet
+one. Where the rest goes: every round of the tool's handler costs the same hand-overs as
 a single byte does (section 1), for about 4.5 KB (the 1 KiB queue plus what the pty holds);
 on this virtual machine the process's time goes mostly to switching between its threads (a
 third of all profile samples in the scheduler's switch, against reading and copying bytes),
