@@ -42,7 +42,8 @@ if [ "$build_type" != Release ]; then
 fi
 targets=(bench_latency bench_throughput bench_idle bench_erase_overhead boxsim)
 have_startup=0
-if cmake --build "$build" --target help | grep -q '^bench_startup:'; then
+# grep reads to the end: with -q it could quit early and fail the pipeline on SIGPIPE.
+if cmake --build "$build" --target help | grep '^bench_startup:' >/dev/null; then
   targets+=(bench_startup)
   have_startup=1
 fi
@@ -296,10 +297,10 @@ $(r erase.runs %.0f), whole, so that its parts add up:
 | closing the port from the completion tick | $(r erase.closing %.2f) |
 
 EOF
+  echo "## 5. Start-up and footprint"
+  echo
   if [ "$have_startup" = 1 ]; then
     cat <<EOF
-## 5. Start-up and footprint
-
 \`zanowipe\`'s window under Qt 6 (\`QT_QPA_PLATFORM=offscreen\`): from \`fork()\` of the process to
 the moment its loop runs after the window was shown (its show and first paint are queued
 before that moment), median of $(r startup.runs %.0f) warm starts: **$(r startup.shown) ms** (fastest
