@@ -39,13 +39,17 @@ WindowRun::WindowRun(const std::string& cwd) : backend_(false) {
   gui::App().SetTitle("Zanowipe");
   gui::App().SetBackend(&backend_);
   backend_.SetErrorBoxHook([](const auto&) {});
+  // As the window's run loop does: a failure that ended background work (the port's watcher)
+  // is shown in the error box. It is also kept apart, so tests can tell it from a failed click.
   rt::SetBackgroundErrorHandler([this](std::exception_ptr error) {
     try {
       std::rethrow_exception(error);
     } catch (const std::exception& e) {
       background_.push_back(e.what());
+      gui::App().HandleException();
     } catch (...) {
       background_.push_back("unknown");
+      gui::App().HandleException();
     }
   });
   form_ = std::make_unique<TForm1>();

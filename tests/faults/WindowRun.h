@@ -52,7 +52,8 @@ class WindowRun {
   std::string Status() const { return form_->sBar.PanelText(); }
   std::string StateWord() const { return form_->Label1.Caption(); }
   std::vector<std::string> ErrorTexts() const;
-  // Failures that ended background work (the event watcher), as reported to the main thread.
+  // Failures that ended background work (the event watcher), as reported to the main thread
+  // (and shown in the error box, as the window shows them).
   const std::vector<std::string>& BackgroundErrors() const { return background_; }
 
   // Plays a Box through boot and wake-up until the window offers the erase.
