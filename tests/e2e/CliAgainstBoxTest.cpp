@@ -49,7 +49,7 @@ const std::vector<std::string> kWholeRoad = {
 
 TEST(CliAgainstBox, UserDataOnlyErasesExactlyTheUserRange) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
   EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
@@ -62,7 +62,7 @@ TEST(CliAgainstBox, UserDataOnlyErasesExactlyTheUserRange) {
 
 TEST(CliAgainstBox, IncludeConfigurationErasesConfigurationToo) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--include-config"});
   EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
@@ -74,7 +74,7 @@ TEST(CliAgainstBox, IncludeConfigurationErasesConfigurationToo) {
 
 TEST(CliAgainstBox, BoxAlreadyAtItsConsoleGetsNoLineFeed) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--at-console"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--at-console"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes"});
   EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
@@ -91,7 +91,7 @@ TEST_P(LineVariants, EraseCompletesAndTouchesOnlyTheUserRange) {
   ScratchDir dir;
   std::vector<std::string> options = GetParam();
   options.insert(options.end(), {"--sector-ms", "2", "--boot-ms", "300"});
-  SimulatedBox box(dir, options);
+  SimulatedBox box(dir, SwitchedOnAfterOpen(options));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
   std::string name;
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CliAgainstBox, HangUpWhileWakingIsAFailureWithoutHangOrSpin) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--hangup-at", "wake"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--hangup-at", "wake"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
   EXPECT_EQ(run.exit.status, 1) << run.out << run.err;
@@ -134,7 +134,8 @@ TEST(CliAgainstBox, HangUpWhileWakingIsAFailureWithoutHangOrSpin) {
 
 TEST(CliAgainstBox, HangUpDuringTheEraseIsAFailureWithoutHangOrSpin) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--sector-ms", "20", "--hangup-at", "erase"});
+  SimulatedBox box(dir,
+                   SwitchedOnAfterOpen({"--fast", "--sector-ms", "20", "--hangup-at", "erase"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
   EXPECT_EQ(run.exit.status, 1) << run.out << run.err;
@@ -150,7 +151,7 @@ TEST(CliAgainstBox, HangUpDuringTheEraseIsAFailureWithoutHangOrSpin) {
 
 TEST(CliAgainstBox, SilentBoxEndsInTheTimeLimit) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--silent"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--silent"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "2"});
   EXPECT_EQ(run.exit.status, 3) << run.out << run.err;
@@ -164,7 +165,7 @@ TEST(CliAgainstBox, SilentBoxEndsInTheTimeLimit) {
 
 TEST(CliAgainstBox, BoxThatNeverPromptsKeepsBeingWokenUntilTheTimeLimit) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--never-prompt"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--never-prompt"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   // Three ticks take 2.1 s; the limit leaves room for a loaded machine.
   CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "8"});
@@ -176,7 +177,7 @@ TEST(CliAgainstBox, BoxThatNeverPromptsKeepsBeingWokenUntilTheTimeLimit) {
 
 TEST(CliAgainstBox, InterruptClosesThePortAndEnds) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--silent", "-v"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--silent", "-v"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   Process cli({kCli, "--port", box.Device(), "--yes"}, dir.Path());
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -211,7 +212,8 @@ TEST(CliAgainstBox, MissingDeviceIsAPortError) {
 TEST(CliAgainstBox, PortNamedInTheSettingsFile) {
   ScratchDir dir;
   WriteFile(dir.File("Zanowipe.ini"), "[APP]\nTOP=10\nLEFT=20\nCOM PORT=2\n");
-  SimulatedBox box(dir, {"--fast", "--ports-ini", dir.File("Zanowipe.ini"), "--com", "3"});
+  SimulatedBox box(
+      dir, SwitchedOnAfterOpen({"--fast", "--ports-ini", dir.File("Zanowipe.ini"), "--com", "3"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", "COM3", "--yes", "--timeout", "60"});
   EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
@@ -225,7 +227,7 @@ TEST(CliAgainstBox, PortNamedInTheSettingsFile) {
 
 TEST(CliAgainstBox, NotConfirmedDoesNothing) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device()}, "n\n");
   EXPECT_EQ(run.exit.status, 4) << run.out << run.err;
@@ -239,7 +241,7 @@ TEST(CliAgainstBox, NotConfirmedDoesNothing) {
 
 TEST(CliAgainstBox, ConfirmedWithYesRunsTheErase) {
   ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "--at-console"});
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--at-console"}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   CliRun run = RunCli(dir, {"--port", box.Device(), "--timeout", "60"}, "y\n");
   EXPECT_EQ(run.exit.status, 0) << run.out << run.err;

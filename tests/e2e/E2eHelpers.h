@@ -14,6 +14,14 @@ namespace e2e {
 inline const std::string kBoxsim = ZW_BOXSIM_PATH;
 
 // A simulated Box with a fresh flash image in its own scratch directory.
+// A Box switched on a moment after the tool has opened the port, as a technician does. What a
+// Box says before the tool watches the line raises no receive event (as on Windows), so a Box
+// that answers the open at once would race the tool's start-up.
+inline std::vector<std::string> SwitchedOnAfterOpen(std::vector<std::string> options) {
+  options.insert(options.end(), {"--power-on-delay", "300"});
+  return options;
+}
+
 class SimulatedBox {
  public:
   explicit SimulatedBox(const ScratchDir& dir, std::vector<std::string> options = {},

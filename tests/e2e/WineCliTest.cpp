@@ -68,7 +68,8 @@ class WineCli : public ::testing::Test {
 };
 
 TEST_F(WineCli, ErasesTheUserRangeThroughTheWindowsBuild) {
-  SimulatedBox box(dir_, {"--fast", "--chunk-random", "--crlf", "--link", link_});
+  SimulatedBox box(dir_,
+                   SwitchedOnAfterOpen({"--fast", "--chunk-random", "--crlf", "--link", link_}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   Run run = RunWindowsCli({"--timeout", "90"});
   EXPECT_EQ(run.exit.status, 0) << run.out;
@@ -83,7 +84,8 @@ TEST_F(WineCli, ErasesTheUserRangeThroughTheWindowsBuild) {
 }
 
 TEST_F(WineCli, LineDroppedDuringTheEraseIsAFailure) {
-  SimulatedBox box(dir_, {"--fast", "--sector-ms", "20", "--hangup-at", "erase", "--link", link_});
+  SimulatedBox box(dir_, SwitchedOnAfterOpen({"--fast", "--sector-ms", "20", "--hangup-at", "erase",
+                                              "--link", link_}));
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   Run run = RunWindowsCli({"--timeout", "90", "--include-config"});
   EXPECT_EQ(run.exit.status, 1) << run.out;
