@@ -1,22 +1,16 @@
 // The main window on the Qt front end (offscreen): what the technician sees, the error box of a
 // failed open, and a whole erase against a byte-level device on a pseudo-terminal, in real
 // time with the real event thread and the termios engine.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/Form1Layout.h"
@@ -25,6 +19,7 @@
 #include "gui/qt/QtBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/driver/DeviceMap.h"
+#include "tests/app/PtyDevice.h"
 #include "tests/gui/QtTestApp.h"
 
 namespace {
@@ -161,84 +156,8 @@ TEST_F(QtWindowTest, LinkLabelClickOpensTheAddress) {
   EXPECT_EQ(opened, (std::vector<std::string>{app::kLinkAddress}));
 }
 
-// The far end of the cable: boots, answers the second line feed with its prompt, and answers
-// an erase command line with its echo, some progress and the prompt again.
-class BoxOnPty {
- public:
-  BoxOnPty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master_, 0);
-    grantpt(master_);
-    unlockpt(master_);
-    slave_ = ptsname(master_);
-  }
-  ~BoxOnPty() {
-    Stop();
-    close(master_);
-  }
-  const std::string& SlavePath() const { return slave_; }
-  void PowerOn() {
-    thread_ = std::thread([this] { Run(); });
-  }
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  std::string Received() {
-    std::lock_guard lock(m_);
-    return received_;
-  }
-
- private:
-  void Send(const std::string& text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-      const ssize_t n = write(master_, text.data() + at, text.size() - at);
-      if (n <= 0) return;
-      at += static_cast<std::size_t>(n);
-    }
-  }
-  void Run() {
-    Send("Box boot loader 1.4\r\nDRAM: 64 MiB\r\nFlash: 32 MiB\r\n");
-    int lineFeeds = 0;
-    bool prompted = false;
-    std::string pending;
-    while (!stop_) {
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
-      char buffer[256];
-      const ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n <= 0) continue;
-      {
-        std::lock_guard lock(m_);
-        received_.append(buffer, static_cast<std::size_t>(n));
-      }
-      pending.append(buffer, static_cast<std::size_t>(n));
-      std::size_t end;
-      while ((end = pending.find('\n')) != std::string::npos) {
-        const std::string line = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        if (!prompted && line.empty() && ++lineFeeds == 2) {
-          Send("\r\nbox> ");
-          prompted = true;
-        } else if (prompted && !line.empty()) {
-          Send(line + "\r\nProtected 0 sectors\r\nErased sectors\r\n");
-          Send("\r\nbox> ");
-        }
-      }
-    }
-  }
-
-  int master_ = -1;
-  std::string slave_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::mutex m_;
-  std::string received_;
-};
-
 TEST_F(QtWindowTest, WholeEraseAgainstADeviceOnAPseudoTerminal) {
-  BoxOnPty box;
+  PtyDevice box;
   MapCom1To(box.SlavePath());
   CreateForm();
   Native<QPushButton>(form->cmdOpen)->click();
@@ -248,7 +167,7 @@ TEST_F(QtWindowTest, WholeEraseAgainstADeviceOnAPseudoTerminal) {
   ASSERT_NE(status, nullptr);
   EXPECT_EQ(status->text(), "COM Port opened, switch Box to Power ON");
 
-  box.PowerOn();
+  box.PowerOn(kBoxBootText, BoxConsole());
   ASSERT_TRUE(qttest::LoopUntil([&] { return form->cmdErase.Enabled(); }, 20000))
       << "status: " << form->sBar.PanelText();
   EXPECT_EQ(status->text(), "Receiver connected");
