@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+#include "tools/boxsim/Hex.h"
+
 namespace boxsim {
 
 namespace {
@@ -27,16 +29,6 @@ std::vector<std::string> Words(const std::string& s) {
   std::vector<std::string> words;
   for (std::string w; in >> w;) words.push_back(w);
   return words;
-}
-
-bool ParseHex(std::string text, std::uint32_t& value) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
-  if (text.empty() || text.size() > 8) return false;
-  char* end = nullptr;
-  unsigned long v = std::strtoul(text.c_str(), &end, 16);
-  if (*end != '\0') return false;
-  value = static_cast<std::uint32_t>(v);
-  return true;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tools/boxsim/Hex.h"
+
 namespace boxsim {
 
 namespace {
@@ -15,17 +17,6 @@ bool ParseInt(const std::string& text, long min, long max, long& value) {
   long v = std::strtol(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || v < min || v > max) return false;
   value = v;
-  return true;
-}
-
-// Addresses are written as on the Box's console: hexadecimal, "0x" optional.
-bool ParseHex(std::string text, std::uint32_t& value) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
-  if (text.empty() || text.size() > 8) return false;
-  char* end = nullptr;
-  unsigned long v = std::strtoul(text.c_str(), &end, 16);
-  if (*end != '\0') return false;
-  value = static_cast<std::uint32_t>(v);
   return true;
 }
 
