@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Unit1.h"
+#include "app/MainWindowRun.h"
 #include "bench/BenchSupport.h"
 #include "gui/qt/QtBackend.h"
 #include "runtime/MainThread.h"
@@ -58,16 +58,8 @@ class ReportingBackend : public gui::qt::QtBackend {
 int Child(int argc, char** argv, int fd) {
   rt::MarkMainThread();
   QApplication qtApp(argc, argv);
-  gui::App().SetTitle("Zanowipe");
   ReportingBackend backend(fd);
-  gui::App().SetBackend(&backend);
-  {
-    TForm1 form;
-    backend.CreatePeers(form);
-    gui::App().Run(form);
-  }
-  gui::App().SetBackend(nullptr);
-  return 0;
+  return RunMainWindow(backend);
 }
 
 struct Start {
