@@ -195,13 +195,14 @@ void HeadlessBackend::AdvanceBy(std::int64_t ms) {
 }
 
 bool HeadlessBackend::RunUntil(const std::function<bool()>& pred, int realTimeoutMs) {
-  const std::int64_t deadline = RealMs() + realTimeoutMs;
+  // A precise deadline: a truncated millisecond clock would let the wait end up to 1 ms early.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realTimeoutMs);
   for (;;) {
     ProcessMessages();
     if (pred()) return true;
-    const std::int64_t now = RealMs();
+    const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return pred();
-    std::int64_t wait = deadline - now;
+    std::int64_t wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
     if (!virtual_) {
       const std::int64_t due = NextDueMs();
       if (due >= 0) wait = std::min(wait, std::max<std::int64_t>(0, due - NowMs()));
