@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "runtime/MainThread.h"
@@ -121,6 +122,36 @@ TEST_F(ComponentOnPty, ArrivalsReachOnRxCharWithTheirCount) {
   }
   EXPECT_EQ(received.load(), 11);
   port.Close();
+}
+
+TEST_F(ComponentOnPty, ABacklogLargerThanTheQueueAtOpenStillReachesOnRxChar) {
+  TComX port;
+  ConfigureLikeTheTool(port);
+  port.SetSyncMethod(smNone);
+  std::string received;
+  std::mutex m;
+  port.OnRxChar = [&](TObject*, int count) {
+    std::string buf(static_cast<std::size_t>(count), '\0');
+    const int n = port.Read(buf.data(), count);
+    std::lock_guard lock(m);
+    received.append(buf.data(), static_cast<std::size_t>(n));
+  };
+  // Boot text the device wrote while the port was closed: more than the receive queue holds.
+  std::string backlog;
+  for (int i = 0; i < 3000; ++i) backlog += static_cast<char>('a' + i % 26);
+  pty_.Send(backlog);
+  port.Open();
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    {
+      std::lock_guard lock(m);
+      if (received.size() >= backlog.size()) break;
+    }
+    if (std::chrono::steady_clock::now() - start > Ms(5000)) break;
+    std::this_thread::sleep_for(Ms(5));
+  }
+  port.Close();
+  EXPECT_EQ(received, backlog);
 }
 
 TEST_F(ComponentOnPty, AHangUpEndsWatchingWithOneReportAndNoSpin) {

@@ -126,6 +126,33 @@ TEST_F(Events, EightyPercentOfTheQueueRaisesRx80Full) {
   EXPECT_EQ(w.events, drv::kEvRx80Full);
 }
 
+TEST_F(Events, AQueueThatFilledBeforeTheMaskIsReportedAndDrainsTheRest) {
+  ASSERT_TRUE(D().SetupComm(h_, 64, 64));
+  std::string sent;
+  for (int i = 0; i < 200; ++i) sent += static_cast<char>('A' + i % 26);
+  pty_.Send(sent);
+  AwaitInQueue(64);
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+  Wait w;
+  ASSERT_TRUE(StartWait(h_, w)) << "a full queue gets no further arrivals to report";
+  EXPECT_EQ(w.events, drv::kEvRxChar);
+
+  // Draining on each event brings in what the tty held back, in order.
+  std::string received = ReadAll(h_);
+  for (int round = 0; round < 100 && received.size() < sent.size(); ++round) {
+    Wait next;
+    if (!StartWait(h_, next)) {
+      const bool arrived = next.t.WaitDone(Ms(3000));
+      if (!arrived) {
+        ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));  // ends the wait before its block goes
+      }
+      ASSERT_TRUE(arrived) << "no EV_RXCHAR after " << received.size() << " bytes";
+    }
+    received += ReadAll(h_);
+  }
+  EXPECT_EQ(received, sent);
+}
+
 TEST_F(Events, NulBytesAreDroppedOnlyWhenTheBlockSaysSo) {
   const std::string withNuls("a\0b\0\0c", 6);
   pty_.Send(withNuls);

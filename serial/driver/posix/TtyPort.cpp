@@ -158,6 +158,9 @@ std::uint32_t TtyPort::SetCommMask(std::uint32_t mask) {
   if (waitOv_) CompleteWait(kErrorSuccess, 0);
   mask_ = mask;
   history_ &= mask;
+  // A queue that filled before anyone asked for EV_RXCHAR takes in nothing more, so no later
+  // arrival could raise the event: a reader that drains on EV_RXCHAR would wait for ever.
+  if ((mask & kEvRxChar) && rx_.Free() == 0 && rx_.Size() != 0) history_ |= kEvRxChar;
   if ((mask & kLineEvents) && !lineWatcher_ && !hungUp_ && HasModemLines(fd_)) {
     lineWatcher_ = std::make_unique<LineChangeWatcher>(fd_, [this](std::uint32_t events) {
       std::lock_guard watcherLock(m_);
