@@ -13,7 +13,8 @@ set -euo pipefail
 seconds="${1:-20}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/linux-fuzz"
-targets=(fuzz_console_scanner fuzz_settings_reader fuzz_dcb_builder fuzz_receive_path)
+targets=(fuzz_console_scanner fuzz_settings_reader fuzz_dcb_builder fuzz_receive_path
+         fuzz_telnet_decoder)
 
 cd "$root"
 if ! { cmake --preset linux-fuzz >"$build.configure.log" 2>&1 &&
