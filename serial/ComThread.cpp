@@ -1,6 +1,8 @@
 #include "serial/ComThread.h"
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "runtime/HiddenWindow.h"
 #include "runtime/MainThread.h"
@@ -39,6 +41,25 @@ constexpr std::uint32_t kWaitReleaseGraceMs = 1000;
 constexpr std::uint32_t kPurgeAll =
     drv::kPurgeTxAbort | drv::kPurgeRxAbort | drv::kPurgeTxClear | drv::kPurgeRxClear;
 
+// What one wait request hands the driver: the overlapped block and the word it writes the
+// occurred events into. They go together, because a driver that keeps the request keeps both.
+struct WaitBlock {
+  drv::Overlapped overlapped;
+  std::uint32_t events = 0;
+};
+
+// Wait blocks that a driver never gave back. They stay allocated, and reachable, for the rest
+// of the process: the driver may still write into them at any time, even at exit.
+void Abandon(std::unique_ptr<WaitBlock> block) {
+  struct Abandoned {
+    std::mutex m;
+    std::vector<std::unique_ptr<WaitBlock>> blocks;
+  };
+  static Abandoned* const abandoned = new Abandoned;
+  std::lock_guard lock(abandoned->m);
+  abandoned->blocks.push_back(std::move(block));
+}
+
 }  // namespace
 
 TComThread::TComThread(TComX* owner) {
@@ -63,10 +84,11 @@ void TComThread::StopThread() {
 void TComThread::WatchLoop() {
   drv::CommDriver& driver = ownerPort_->Driver();
   const drv::Handle device = ownerPort_->DeviceHandle();
-  // On the heap, so that it can outlive the loop if the driver will not let go of it.
-  auto block = std::make_unique<drv::Overlapped>();
-  block->hEvent = rt::CreateEventA(true, true);
-  const rt::EventHandle handles[2] = {stopSignal_, block->hEvent};
+  // On the heap, so that it can outlive the loop (and this object) if the driver will not let
+  // go of it.
+  auto block = std::make_unique<WaitBlock>();
+  block->overlapped.hEvent = rt::CreateEventA(true, true);
+  const rt::EventHandle handles[2] = {stopSignal_, block->overlapped.hEvent};
   bool waitOutstanding = false;
   int failedWaits = 0;
 
@@ -79,7 +101,7 @@ void TComThread::WatchLoop() {
 
   try {
     for (;;) {
-      if (!driver.WaitCommEvent(device, &detectedEvents_, block.get())) {
+      if (!driver.WaitCommEvent(device, &block->events, &block->overlapped)) {
         const std::uint32_t error = driver.GetLastError();
         if (error != drv::kErrorIoPending) {
           // Waiting on the event of a request that never started would dispatch stale
@@ -92,8 +114,9 @@ void TComThread::WatchLoop() {
       if (rt::WaitForMultipleObjects(2, handles, rt::kInfinite) != rt::kWaitObject0 + 1) break;
       waitOutstanding = false;
       std::uint32_t count = 0;
-      if (driver.GetOverlappedResult(device, block.get(), &count, false)) {
+      if (driver.GetOverlappedResult(device, &block->overlapped, &count, false)) {
         failedWaits = 0;
+        detectedEvents_ = block->events;
         DispatchEvents();
         continue;
       }
@@ -108,23 +131,24 @@ void TComThread::WatchLoop() {
     // main thread, never inside the dispatch. No wait is outstanding here: dispatches run only
     // after a wait has completed.
     rt::ReportBackgroundError(std::current_exception());
-    rt::CloseEvent(block->hEvent);
+    rt::CloseEvent(block->overlapped.hEvent);
     throw;
   }
 
   driver.PurgeComm(device, kPurgeAll);
-  if (waitOutstanding && rt::WaitForSingleObject(block->hEvent, 0) != rt::kWaitObject0) {
+  const rt::EventHandle waitEvent = block->overlapped.hEvent;
+  if (waitOutstanding && rt::WaitForSingleObject(waitEvent, 0) != rt::kWaitObject0) {
     // Windows cancels a thread's requests when the thread ends; a driver elsewhere would keep
-    // this one and later write into the block. Setting the mask again ends an outstanding
-    // wait, as on Windows.
+    // this one and later write into the block and its event word. Setting the mask again
+    // ends an outstanding wait, as on Windows.
     driver.SetCommMask(device, mask_);
-    if (rt::WaitForSingleObject(block->hEvent, kWaitReleaseGraceMs) != rt::kWaitObject0) {
-      // The driver still refers to the block: leaking it is the only safe end.
-      static_cast<void>(block.release());
+    if (rt::WaitForSingleObject(waitEvent, kWaitReleaseGraceMs) != rt::kWaitObject0) {
+      // The driver still refers to the block, its event and its word: none may go.
+      Abandon(std::move(block));
       return;
     }
   }
-  rt::CloseEvent(block->hEvent);
+  rt::CloseEvent(waitEvent);
 }
 
 void TComThread::DispatchEvents() {

@@ -39,6 +39,8 @@ class TComThread : public rt::Thread {
   void SendEventMessages();
 
   TComX* ownerPort_ = nullptr;
+  // The events of the last completed wait, taken from its wait block for the dispatch. The
+  // driver writes into the block only, which can outlive this object.
   std::uint32_t detectedEvents_ = 0;
   // Released by the destructor only, after StopThread has signalled it: a loop that ended on
   // its own must not leave the destructor a dead handle.
