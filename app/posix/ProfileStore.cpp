@@ -3,12 +3,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/SettingsFile.h"
+#include "app/posix/AtomicFile.h"
 #include "serial/driver/DeviceMap.h"
 
 #define SI_NO_CONVERSION
@@ -46,13 +50,61 @@ std::string AsProfileValue(std::string value) {
 
 enum class Loaded { Yes, Missing, Unreadable };
 
-// Only a regular file is parsed: the library would size a directory or a device by seeking
-// in it, and a named pipe would block the reader.
-Loaded Load(Ini& ini, const std::string& path) {
+bool ReadWhole(const std::string& path, std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char chunk[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  return ok;
+}
+
+// Only a regular file is parsed: a directory or a device cannot be read as text, and a named
+// pipe would block the reader. text: the file as it was read.
+Loaded Load(Ini& ini, const std::string& path, std::string& text) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return errno == ENOENT ? Loaded::Missing : Loaded::Unreadable;
-  if (!S_ISREG(st.st_mode)) return Loaded::Unreadable;
-  return ini.LoadFile(path.c_str()) < 0 ? Loaded::Unreadable : Loaded::Yes;
+  if (!S_ISREG(st.st_mode) || !ReadWhole(path, text)) return Loaded::Unreadable;
+  return ini.LoadData(text) < 0 ? Loaded::Unreadable : Loaded::Yes;
+}
+
+bool IsBlank(std::string_view line) {
+  return line.find_first_not_of(" \t\r") == std::string_view::npos;
+}
+
+bool IsComment(std::string_view line) {
+  const auto first = line.find_first_not_of(" \t");
+  return first != std::string_view::npos && (line[first] == ';' || line[first] == '#');
+}
+
+// The library keeps a comment only with the section or key that follows it, so notes after
+// the last entry would vanish at the first save; they are carried over by hand. A file of
+// nothing but comments keeps them as its header already.
+std::string TrailingComments(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find('\n', from), text.size());
+    std::string_view line = text.substr(from, end - from);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    from = end + 1;
+  }
+  std::size_t first = lines.size();
+  while (first > 0 && (IsBlank(lines[first - 1]) || IsComment(lines[first - 1]))) --first;
+  if (first == 0) return std::string();
+  std::string kept;
+  std::string gap;  // blank lines between two comments stay, those around them go
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    if (IsBlank(lines[i])) {
+      if (!kept.empty()) gap += '\n';
+      continue;
+    }
+    kept.append(gap).append(lines[i]).append("\n");
+    gap.clear();
+  }
+  return kept;
 }
 
 }  // namespace
@@ -76,7 +128,8 @@ std::string Read(const std::string& path, const std::string& section, const std:
                  const std::string& fallback) {
   Ini ini;
   Configure(ini);
-  if (Load(ini, path) != Loaded::Yes) return fallback;
+  std::string text;
+  if (Load(ini, path, text) != Loaded::Yes) return fallback;
   const char* value = ini.GetValue(section.c_str(), key.c_str(), nullptr);
   return value ? AsProfileValue(value) : fallback;
 }
@@ -86,12 +139,17 @@ bool Write(const std::string& path, const std::string& section, const std::strin
   Ini ini;
   Configure(ini);
   // A missing file is created; one that exists but cannot be read must not be overwritten.
-  if (Load(ini, path) == Loaded::Unreadable) return false;
+  std::string old;
+  if (Load(ini, path, old) == Loaded::Unreadable) return false;
   if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0) return false;
-  return ini.SaveFile(path.c_str(), false) >= 0;
+  std::string text;
+  if (ini.Save(text, false) < 0) return false;
+  text += TrailingComments(old);
+  // Never in place: a failed write would leave the technician's file empty or cut short.
+  return ReplaceFileAtomically(path, text);
 }
 
-// Every write above goes straight to the file; there is no cached copy to flush.
+// Every write above reaches the disk before it returns; there is no cached copy to flush.
 void Flush(const std::string&) {}
 
 }  // namespace profile

@@ -3,10 +3,13 @@
 // and a failed save is shown once while the window still closes.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -90,6 +93,36 @@ TEST(SettingsFaults, ReadOnlyDirectoryStartsNormallyAndTheFailedSaveIsShownOnce)
   EXPECT_TRUE(run.Form().Closed());
   EXPECT_EQ(run.ErrorTexts(), std::vector<std::string>{"Unable to write to /proc/Zanowipe.ini."});
   EXPECT_FALSE(std::filesystem::exists("/proc/Zanowipe.ini"));
+}
+
+// A disk that fills while the window closes (here a file size limit, with the signal that
+// would end the program ignored): the file keeps every byte, the failure is shown once, and
+// the window still closes. In a child, so that the limit ends with it.
+TEST(SettingsFaults, SaveOnAFullDiskKeepsTheFileAndIsShownOnce) {
+  ScratchDir dir;
+  const std::string path = dir.File("Zanowipe.ini");
+  const std::string old = "; bench notes\n[PORTS]\nCOM1=/dev/ttyACM0\n[APP]\nTOP=10\nLEFT=20\n";
+  WriteBytes(path, old);
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit none{0, 0};
+    if (setrlimit(RLIMIT_FSIZE, &none) != 0) _exit(10);
+    WindowRun run(dir.Path());
+    run.Form().cboCOM.SetItemIndex(4);
+    run.CloseWindow();
+    if (!run.Form().Closed()) _exit(11);
+    const std::vector<std::string> expected{"Unable to write to " + path + "."};
+    _exit(run.ErrorTexts() == expected ? 0 : run.ErrorTexts().empty() ? 12 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10 no limit, 11 window stayed open, 12 no error shown, "
+                                       "13 another error";
+  EXPECT_EQ(ReadBytes(path), old);
 }
 
 // A file the user may not read (root reads anything, so this runs in a child that has given
