@@ -1,5 +1,6 @@
 #include "app/SettingsFile.h"
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 
@@ -10,6 +11,8 @@ std::string AppDirFrom(const std::string& currentDirectory) {
 }
 
 namespace {
+
+std::atomic<bool> settingsWritable{true};
 
 int DigitValue(char c, int base) {
   int v = -1;
@@ -50,6 +53,10 @@ int ParseIniInteger(std::string_view text, int fallback) {
   return negative ? static_cast<int>(-static_cast<std::int64_t>(value)) : static_cast<int>(value);
 }
 
+void SetSettingsWritable(bool writable) {
+  settingsWritable = writable;
+}
+
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
 TIniFile::~TIniFile() {
@@ -67,6 +74,7 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& key, in
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
+  if (!settingsWritable) return;
   if (!profile::Write(fileName_, section, key, value)) {
     throw EIniFileException("Unable to write to " + fileName_);
   }

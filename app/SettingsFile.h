@@ -33,6 +33,11 @@ std::string AppDirFrom(const std::string& currentDirectory);
 // other character or a value outside a signed 32-bit integer gives fallback.
 int ParseIniInteger(std::string_view text, int fallback);
 
+// Whether the settings file may be written (on by default). A program that only reads it
+// turns this off: zanowipe-cli takes the [PORTS] mappings but is not the window whose place
+// and port choice the file keeps. Every write is then skipped: nothing is created or changed.
+void SetSettingsWritable(bool writable);
+
 class TIniFile {
  public:
   explicit TIniFile(std::string fileName);
@@ -46,7 +51,8 @@ class TIniFile {
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& fallback) const;
   int ReadInteger(const std::string& section, const std::string& key, int fallback) const;
-  // Throw EIniFileException when the store reports failure.
+  // Throw EIniFileException when the store reports failure; do nothing while the settings
+  // are not writable.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int value);
 

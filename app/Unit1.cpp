@@ -8,6 +8,7 @@
 #include "app/SettingsFile.h"
 #include "app/WindowPlacement.h"
 #include "runtime/MainThread.h"
+#include "serial/driver/DeviceMap.h"
 
 TForm1* Form1 = nullptr;
 
@@ -23,6 +24,19 @@ constexpr int kDefaultPosition = 200;
 
 std::string SettingsPath() {
   return AppDir + kSettingsFileName;
+}
+
+// The driver refuses a device that is the system console with a number of its own; the
+// technician is told why instead of being shown that number alone.
+void OpenRefusingConsole(TComX& port) {
+  try {
+    port.Open();
+  } catch (const EComPort& e) {
+    if (e.SystemErrorCode() != static_cast<std::int32_t>(drv::kErrorSystemConsole)) throw;
+    throw Exception(std::string(EComPort::MessageFor(CError_OpenFailed)) + ": " +
+                    port.DeviceName() + " (" + drv::CanonicalDeviceName(port.DeviceName()) +
+                    ") is the system console");
+  }
 }
 
 }  // namespace
@@ -125,7 +139,7 @@ void TForm1::cmdOpenClick(TObject*) {
   Cx1.SetDataBits(dbEight);
   Cx1.SetBaudRate(br115200);
   Cx1.Parity().SetBits(prNone);
-  Cx1.Open();
+  OpenRefusingConsole(Cx1);
   if (!Cx1.Connected()) return;
   WakingUp = 1;
   Erasing = 0;

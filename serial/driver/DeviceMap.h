@@ -3,9 +3,11 @@
 // Windows: "COMn" opens \\.\COMn and the map is not consulted. POSIX: "COM1".."COM8" open the
 // device mapped to them (the settings file's [PORTS] section fills the map), by default
 // /dev/ttyUSB0../dev/ttyUSB7, where USB adapters appear; a name starting with '/' is a device
-// path. /dev/ttyS* is never a default: on many machines /dev/ttyS0 is the system console.
+// path. /dev/ttyS* is never a default: on many machines /dev/ttyS0 is the system console, and a
+// device that is one of the kernel's consoles is never opened at all, however it is named.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace drv {
@@ -14,5 +16,13 @@ void SetDeviceMapping(const std::string& portName, const std::string& device);
 void ClearDeviceMappings();
 // The device that CreateFileA(portName) opens on this platform.
 std::string ResolveDeviceName(const std::string& portName);
+// That device with links, ".", ".." and doubled separators resolved where device names are
+// paths (POSIX); as ResolveDeviceName gives it when it cannot be resolved, and on Windows.
+std::string CanonicalDeviceName(const std::string& portName);
+
+// CreateFileA's error for a device that is one of the kernel's consoles (POSIX). Bit 29 marks an
+// application-defined number, which no system error carries, so a program can tell it apart
+// and say why.
+inline constexpr std::uint32_t kErrorSystemConsole = 0x20000001;
 
 }  // namespace drv

@@ -8,6 +8,7 @@
 #include "runtime/Event.h"
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
+#include "serial/driver/posix/ConsoleGuard.h"
 #include "serial/driver/posix/OverlappedBlock.h"
 #include "serial/driver/posix/TtyPort.h"
 
@@ -43,9 +44,11 @@ class PosixCommDriver final : public CommDriver {
       std::lock_guard lock(m_);
       h = next_++;
     }
+    const std::string device = ResolveDeviceName(name);
+    // Checked here, below every caller, so that no name or [PORTS] entry reaches a console.
+    if (posix::IsSystemConsole(device)) return Fail(kErrorSystemConsole), kInvalidHandle;
     std::uint32_t error = kErrorSuccess;
-    std::shared_ptr<TtyPort> port =
-        TtyPort::Open(ResolveDeviceName(name), "zwtty-" + std::to_string(h), &error);
+    std::shared_ptr<TtyPort> port = TtyPort::Open(device, "zwtty-" + std::to_string(h), &error);
     if (!port) return Fail(error), kInvalidHandle;
     std::lock_guard lock(m_);
     ports_[h] = std::move(port);

@@ -3,6 +3,7 @@
 
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/DeviceMapStore.h"
+#include "serial/driver/posix/ConsoleGuard.h"
 
 namespace drv {
 
@@ -22,6 +23,11 @@ std::string ResolveDeviceName(const std::string& portName) {
   }
   if (number == 0 || name[3] == '0') return {};
   return "/dev/ttyUSB" + std::to_string(number - 1);
+}
+
+std::string CanonicalDeviceName(const std::string& portName) {
+  const std::string device = ResolveDeviceName(portName);
+  return device.empty() ? device : posix::CanonicalPath(device);
 }
 
 }  // namespace drv

@@ -24,4 +24,8 @@ std::string ResolveDeviceName(const std::string& portName) {
   return IsComName(portName) ? "\\\\.\\" + portName : portName;
 }
 
+std::string CanonicalDeviceName(const std::string& portName) {
+  return ResolveDeviceName(portName);
+}
+
 }  // namespace drv
