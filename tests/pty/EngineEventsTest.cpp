@@ -1,6 +1,9 @@
 // SetCommMask and WaitCommEvent with the Windows semantics, the receive rules of the DCB, and
 // the engine's idle cost.
+#include <atomic>
+
 #include "tests/pty/EngineFixture.h"
+#include "tests/pty/TtyCallsOverride.h"
 
 namespace {
 
@@ -110,6 +113,55 @@ TEST_F(Events, TransmitEmptyFollowsAWrite) {
   std::uint32_t done = 0;
   ASSERT_TRUE(D().WriteFile(h_, "\n", 1, &done, &t.ov));
   ASSERT_TRUE(w.t.WaitDone(Ms(3000)));
+  EXPECT_EQ(w.events, drv::kEvTxEmpty);
+}
+
+// A pty's output queue is always empty; these make the kernel report bytes held, as it does
+// for a line held by CTS, by XOFF, or by a stalled adapter.
+std::atomic<int> heldBytes{0};
+std::atomic<long> outputQueueQueries{0};
+
+int HeldOutputQueue(int /*fd*/, int* queued) {
+  ++outputQueueQueries;
+  *queued = heldBytes.load();
+  return 0;
+}
+
+class HeldTransmitter : public EngineTest {
+ protected:
+  void TearDown() override {
+    EngineTest::TearDown();  // no engine left to ask the queue
+    heldBytes = 0;
+  }
+  TtyCallsOverride restore_;
+};
+
+TEST_F(HeldTransmitter, ChecksGrowApartWhileNothingLeavesAndTheEmptyQueueIsStillReported) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvTxEmpty));
+  Wait w;
+  ASSERT_FALSE(StartWait(h_, w));
+  heldBytes = 1;
+  drv::posix::Tty().outputQueued = &HeldOutputQueue;
+  Transfer t;
+  std::uint32_t done = 0;
+  ASSERT_TRUE(D().WriteFile(h_, "\n", 1, &done, &t.ov));
+  std::this_thread::sleep_for(Ms(300));  // past the first, short checks
+  const std::string name = EngineThreadName(h_);
+  const long switchesBefore = ContextSwitchesOfThread(name);
+  ASSERT_GE(switchesBefore, 0) << "engine thread " << name << " not found";
+  const long queriesBefore = outputQueueQueries.load();
+  std::this_thread::sleep_for(Ms(2000));
+  const long queries = outputQueueQueries.load() - queriesBefore;
+  const long switches = ContextSwitchesOfThread(name) - switchesBefore;
+  // One byte takes under 0.1 ms at 115200 baud: checking at that pace is about 1000 a second.
+  EXPECT_LE(queries, 60) << "TIOCOUTQ queries in 2 s with 1 byte held at 115200 baud";
+  EXPECT_LE(switches, 80) << "engine context switches in 2 s with 1 byte held";
+  EXPECT_FALSE(w.t.WaitDone(Ms(0))) << "EV_TXEMPTY while a byte is still held";
+
+  heldBytes = 0;
+  const auto released = SteadyClock::now();
+  ASSERT_TRUE(w.t.WaitDone(Ms(5000))) << "no EV_TXEMPTY after the line was released";
+  EXPECT_LT(ElapsedMs(released), 1000) << "the checks grew apart without limit";
   EXPECT_EQ(w.events, drv::kEvTxEmpty);
 }
 

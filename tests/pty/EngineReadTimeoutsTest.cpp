@@ -36,19 +36,52 @@ TEST_F(Read, ToolsReadReturnsQueuedBytesAtOnce) {
   EXPECT_EQ(std::string(buf, buf + done), "box> ");
 }
 
-TEST_F(Read, ToolsReadWaitsForTheFirstBytesOnly) {
-  SetTimeouts(Timeouts(drv::kMaxDword, 0, 3000));
+// With nothing queued at its start, the tool's kind of read is no "return on first byte":
+// an arrival short of the count leaves it waiting for the rest or its total timeout.
+TEST_F(Read, ToolsReadWithNothingQueuedWaitsForTheCountOrTheTotal) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 600));
   std::uint8_t buf[64];
   std::uint32_t done = 0;
   Transfer t;
-  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done)) << "MAXDWORD/0/3000 with nothing queued";
-  EXPECT_FALSE(t.WaitDone(Ms(100)));
+  const auto start = SteadyClock::now();
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done)) << "MAXDWORD/0/600 with nothing queued";
   std::uint32_t count = 0;
   EXPECT_FALSE(D().GetOverlappedResult(h_, &t.ov, &count, false));
   EXPECT_EQ(D().GetLastError(), drv::kErrorIoIncomplete);
+  pty_.Send("xy");
+  EXPECT_FALSE(t.WaitDone(Ms(300))) << "MAXDWORD/0/600: 2 of 64 bytes ended the read";
+  ASSERT_TRUE(t.WaitDone(Ms(5000)));
+  EXPECT_GE(ElapsedMs(start), 590) << "completed before its total timeout";
+  Outcome o = Finish(t);
+  EXPECT_TRUE(o.ok) << "error " << o.error;
+  EXPECT_EQ(std::string(buf, buf + o.count), "xy");
+
+  // A multiplier counts in the total, and the count ends the read before it.
+  SetTimeouts(Timeouts(drv::kMaxDword, 1000, 3000));
+  Transfer whole;
+  const auto sent = SteadyClock::now();
+  ASSERT_FALSE(StartRead(buf, 4, whole, &done)) << "MAXDWORD/1000/3000 with nothing queued";
+  pty_.Send("ab");
+  EXPECT_FALSE(whole.WaitDone(Ms(300))) << "MAXDWORD/1000/3000: 2 of 4 bytes ended the read";
+  pty_.Send("cd");
+  ASSERT_TRUE(whole.WaitDone(Ms(5000)));
+  EXPECT_LT(ElapsedMs(sent), 3000) << "the fourth byte did not end the read";
+  o = Finish(whole);
+  EXPECT_TRUE(o.ok) << "error " << o.error;
+  EXPECT_EQ(std::string(buf, buf + o.count), "abcd");
+}
+
+TEST_F(Read, MaxdwordMultiplierAndAConstantReturnOnTheFirstBytes) {
+  SetTimeouts(Timeouts(drv::kMaxDword, drv::kMaxDword, 3000));
+  std::uint8_t buf[64];
+  std::uint32_t done = 0;
+  Transfer t;
+  ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done))
+      << "MAXDWORD/MAXDWORD/3000 with nothing queued";
+  EXPECT_FALSE(t.WaitDone(Ms(100)));
   const auto sent = SteadyClock::now();
   pty_.Send("xy");
-  ASSERT_TRUE(t.WaitDone(Ms(2000)));
+  ASSERT_TRUE(t.WaitDone(Ms(5000)));
   EXPECT_LT(ElapsedMs(sent), 1500) << "returned on arrival, not at the 3000 ms timeout";
   const Outcome o = Finish(t);
   EXPECT_TRUE(o.ok);
@@ -121,7 +154,7 @@ TEST_F(Read, NoTimeoutsWaitForTheWholeCount) {
 
 TEST_F(Read, GetOverlappedResultCanWaitForTheEnd) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 2000));
-  std::uint8_t buf[4];
+  std::uint8_t buf[2];
   std::uint32_t done = 0;
   Transfer t;
   ASSERT_FALSE(StartRead(buf, sizeof buf, t, &done));

@@ -124,7 +124,7 @@ TEST_F(Transfers, CallsWithoutAnOverlappedBlockBlockUntilDone) {
     std::this_thread::sleep_for(Ms(100));
     pty_.Send("back");
   });
-  std::uint8_t buf[8];
+  std::uint8_t buf[4];
   ASSERT_TRUE(D().ReadFile(h_, buf, sizeof buf, &done, nullptr));
   sender.join();
   EXPECT_EQ(std::string(buf, buf + done), "back");

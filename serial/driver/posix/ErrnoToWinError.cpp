@@ -42,8 +42,12 @@ std::uint32_t WinErrorFromErrno(int err, ErrnoContext context) {
     case ENFILE:
       return kErrorNotEnoughMemory;
     case EIO:
+      // While opening, a device node with nothing behind it: a /dev/ttyS* without a UART
+      // opens, then fails its first termios call. Once open, a hung-up tty: adapter pulled,
+      // or the other side of a pseudo-terminal closed.
+      return context == ErrnoContext::kIo ? kErrorDeviceNotConnected : kErrorFileNotFound;
     case EPIPE:
-      // A hung-up tty: adapter pulled, or the other side of a pseudo-terminal closed.
+      // Writing to a tty whose other side has gone.
       return kErrorDeviceNotConnected;
     default:
       return kErrorGenFailure;

@@ -9,13 +9,18 @@ ReadPlan PlanRead(const CommTimeouts& t, std::uint32_t count) {
   if (t.ReadIntervalTimeout == kMaxDword) {
     if (multiplier == 0 && constant == 0) {
       plan.returnAtOnce = true;
-    } else if (t.ReadTotalTimeoutConstant != kMaxDword) {
-      plan.returnOnFirstBytes = true;
-      // A MAXDWORD multiplier asks for "the constant alone", not for an endless product.
-      plan.totalMs =
-          t.ReadTotalTimeoutMultiplier == kMaxDword ? constant : multiplier * count + constant;
+    } else if (constant != kMaxDword) {
+      plan.returnIfAnyQueued = true;
+      if (multiplier == kMaxDword) {
+        // Not an endless product: the constant alone limits the read, and only a real limit
+        // makes the first arrival end it (a zero one has ended it already).
+        plan.totalMs = constant;
+        plan.returnOnFirstBytes = constant != 0;
+      } else {
+        plan.totalMs = multiplier * count + constant;
+      }
     }
-    // A MAXDWORD constant as well leaves no timer at all: the read waits for its count.
+    // A MAXDWORD constant leaves no timer at all: the read waits for its count.
     return plan;
   }
   if (multiplier != 0 || constant != 0) plan.totalMs = multiplier * count + constant;

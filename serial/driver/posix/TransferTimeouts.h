@@ -12,8 +12,11 @@ namespace drv::posix {
 struct ReadPlan {
   // MAXDWORD/0/0: complete at once with whatever is queued, possibly nothing.
   bool returnAtOnce = false;
-  // MAXDWORD with a total timeout: complete at once if anything is queued, otherwise as soon
-  // as the first bytes arrive (taking everything then queued), or at the total timeout.
+  // MAXDWORD with a finite total timeout: a read that finds bytes queued when it starts
+  // completes at once with them; one that finds none waits for its count or the timeout.
+  bool returnIfAnyQueued = false;
+  // MAXDWORD/MAXDWORD/c with 0 < c < MAXDWORD only: a read that found nothing also completes
+  // as soon as the first bytes arrive, taking everything then queued.
   bool returnOnFirstBytes = false;
   // Whole-transfer limit in ms, counted from the start of the read.
   std::optional<std::uint64_t> totalMs;

@@ -1,7 +1,6 @@
 // The engine side of a port: the poll loop, the receive queue, transmission, timeouts,
 // events and the hang-up. Every function here runs with the port's mutex held.
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstring>
 
 #include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/TtyCalls.h"
 #include "serial/driver/posix/TtyPort.h"
 
 namespace drv::posix {
@@ -131,9 +131,11 @@ void TtyPort::StartRead(PendingRead& r, Clock::time_point now) {
   if (r.plan.totalMs) r.totalDeadline = now + std::chrono::milliseconds(*r.plan.totalMs);
 }
 
-bool TtyPort::ReadIsDone(const PendingRead& r, Clock::time_point now) const {
+bool TtyPort::ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const {
   if (r.got == r.count || r.plan.returnAtOnce) return true;
-  if (r.plan.returnOnFirstBytes && r.got > 0) return true;
+  if (r.got > 0 && (r.plan.returnOnFirstBytes || (starting && r.plan.returnIfAnyQueued))) {
+    return true;
+  }
   if (r.totalDeadline && now >= *r.totalDeadline) return true;
   if (r.plan.intervalMs != 0 && r.lastByteAt &&
       now - *r.lastByteAt >= std::chrono::milliseconds(r.plan.intervalMs)) {
@@ -145,12 +147,15 @@ bool TtyPort::ReadIsDone(const PendingRead& r, Clock::time_point now) const {
 void TtyPort::ServeReads(Clock::time_point now) {
   while (!reads_.empty()) {
     PendingRead& r = reads_.front();
-    if (!r.started) StartRead(r, now);
+    // What is there when a read starts decides whether it may complete at once.
+    const bool starting = !r.started;
+    if (starting) StartRead(r, now);
     std::uint32_t take = rx_.Take(r.buffer + r.got, r.count - r.got);
-    // A read that completes at once also gets what the kernel already holds (cbInQue counts
-    // it), not only the queue's share of it.
-    while ((r.plan.returnAtOnce || r.plan.returnOnFirstBytes) && r.got + take < r.count &&
-           TopUpFromTty()) {
+    // A read that completes with what is there also gets what the kernel already holds
+    // (cbInQue counts it), not only the queue's share of it.
+    const bool takesWhatIsThere =
+        r.plan.returnAtOnce || r.plan.returnOnFirstBytes || (starting && r.plan.returnIfAnyQueued);
+    while (takesWhatIsThere && r.got + take < r.count && TopUpFromTty()) {
       take += rx_.Take(r.buffer + r.got + take, r.count - r.got - take);
     }
     if (take > 0) {
@@ -158,7 +163,7 @@ void TtyPort::ServeReads(Clock::time_point now) {
       r.lastByteAt = now;
     }
     std::uint32_t error = kErrorSuccess;
-    if (!ReadIsDone(r, now)) {
+    if (!ReadIsDone(r, now, starting)) {
       if (!hungUp_ || rx_.Size() != 0) return;
       // Nothing more will come: what did arrive is delivered, an empty read fails.
       if (r.got == 0) error = kErrorDeviceNotConnected;
@@ -185,6 +190,7 @@ void TtyPort::PushWrites(Clock::time_point now) {
       if (n > 0) {
         w.written += static_cast<std::uint32_t>(n);
         bytesSentSinceEmpty_ = true;
+        drainChecks_.Reset();
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -207,18 +213,20 @@ void TtyPort::PushWrites(Clock::time_point now) {
 
 // EV_TXEMPTY means the last byte has left. The kernel offers no wake-up for an empty output
 // queue (tcdrain would block the engine), so once the engine has handed over everything it
-// asks TIOCOUTQ; if bytes remain it checks again when they should have left at the line rate.
+// asks TIOCOUTQ; if bytes remain it checks again when they should have left at the line rate,
+// and less and less often while a held line lets nothing leave (TransmitDrain.h).
 void TtyPort::CheckTransmitDrained(Clock::time_point now) {
   drainCheckAt_.reset();
   if (!writes_.empty() || !bytesSentSinceEmpty_) return;
   int queued = 0;
-  if (hungUp_ || ::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+  if (hungUp_ || Tty().outputQueued(fd_, &queued) != 0 || queued <= 0) {
     bytesSentSinceEmpty_ = false;
+    drainChecks_.Reset();
     if (!hungUp_) RaiseEvents(kEvTxEmpty);
     return;
   }
-  const std::uint64_t bits = static_cast<std::uint64_t>(queued) * rules_.bitsPerCharacter;
-  const std::uint64_t ms = bits * 1000 / std::max<std::uint32_t>(rules_.bitsPerSecond, 1) + 1;
+  const std::uint64_t ms = drainChecks_.NextWaitMs(static_cast<std::uint32_t>(queued),
+                                                   rules_.bitsPerCharacter, rules_.bitsPerSecond);
   drainCheckAt_ = now + std::chrono::milliseconds(ms);
 }
 
@@ -263,6 +271,7 @@ void TtyPort::AbortWrites(std::uint32_t error) {
   }
   writeBlocked_ = false;
   drainCheckAt_.reset();
+  drainChecks_.Reset();
   bytesSentSinceEmpty_ = false;
 }
 

@@ -16,6 +16,7 @@
 #include "serial/driver/posix/ErrnoToWinError.h"
 #include "serial/driver/posix/ModemLines.h"
 #include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/TtyCalls.h"
 
 namespace drv::posix {
 namespace {
@@ -51,7 +52,7 @@ std::unique_ptr<TtyPort> TtyPort::Open(const std::string& path, const std::strin
     return nullptr;
   }
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) {
+  if (Tty().getAttributes(fd, &t) != 0) {
     *error = OpenFailure(fd, errno, ErrnoContext::kOpen);
     return nullptr;
   }
@@ -91,14 +92,18 @@ TtyPort::~TtyPort() {
 }
 
 void TtyPort::Close() {
+  std::unique_ptr<LineChangeWatcher> watcher;
   {
     std::lock_guard lock(m_);
     if (closed_ || stopping_) return;
     stopping_ = true;
+    // Taken over under the lock, where SetCommMask looks at it and (before stopping_) would
+    // start one; stopped outside it, because its reports take the lock.
+    watcher = std::move(lineWatcher_);
     Wake();
   }
   engine_.join();
-  lineWatcher_.reset();  // its reports take the lock: stopped outside it
+  watcher.reset();
   std::lock_guard lock(m_);
   closed_ = true;
   AbortReads(kErrorOperationAborted);
@@ -115,7 +120,7 @@ std::uint32_t TtyPort::SetCommState(const Dcb& dcb) {
   if (closed_) return kErrorInvalidHandle;
   if (const std::uint32_t invalid = ValidateDcb(dcb)) return invalid;
   termios t{};
-  if (::tcgetattr(fd_, &t) != 0) return WinErrorFromErrno(errno, ErrnoContext::kIo);
+  if (Tty().getAttributes(fd_, &t) != 0) return WinErrorFromErrno(errno, ErrnoContext::kIo);
   bool arbitraryRate = false;
   ApplyDcbToTermios(dcb, t, &arbitraryRate);
   if (::tcsetattr(fd_, TCSANOW, &t) != 0) return WinErrorFromErrno(errno, ErrnoContext::kIo);
@@ -161,7 +166,7 @@ std::uint32_t TtyPort::SetCommMask(std::uint32_t mask) {
   // A queue that filled before anyone asked for EV_RXCHAR takes in nothing more, so no later
   // arrival could raise the event: a reader that drains on EV_RXCHAR would wait for ever.
   if ((mask & kEvRxChar) && rx_.Free() == 0 && rx_.Size() != 0) history_ |= kEvRxChar;
-  if ((mask & kLineEvents) && !lineWatcher_ && !hungUp_ && HasModemLines(fd_)) {
+  if ((mask & kLineEvents) && !lineWatcher_ && !hungUp_ && !stopping_ && HasModemLines(fd_)) {
     lineWatcher_ = std::make_unique<LineChangeWatcher>(fd_, [this](std::uint32_t events) {
       std::lock_guard watcherLock(m_);
       RaiseEvents(events);
@@ -268,7 +273,7 @@ std::uint32_t TtyPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
     std::uint32_t unsent = 0;
     for (const auto& w : writes_) unsent += w.count - w.written;
     int kernelOut = 0;
-    if (hungUp_ || ::ioctl(fd_, TIOCOUTQ, &kernelOut) != 0) kernelOut = 0;
+    if (hungUp_ || Tty().outputQueued(fd_, &kernelOut) != 0) kernelOut = 0;
     stat->cbOutQue = unsent + static_cast<std::uint32_t>(kernelOut);
   }
   if (inputPaused_ && rx_.Free() > 0) Wake();  // a served read may have freed queue space

@@ -31,6 +31,7 @@
 #include "serial/driver/posix/ReceiveQueue.h"
 #include "serial/driver/posix/Termios2.h"
 #include "serial/driver/posix/TransferTimeouts.h"
+#include "serial/driver/posix/TransmitDrain.h"
 
 namespace drv::posix {
 
@@ -99,7 +100,7 @@ class TtyPort {
   bool TopUpFromTty();
   void ServeReads(Clock::time_point now);
   void StartRead(PendingRead& r, Clock::time_point now);
-  bool ReadIsDone(const PendingRead& r, Clock::time_point now) const;
+  bool ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const;
 
   // Transmit side.
   void PushWrites(Clock::time_point now);
@@ -136,6 +137,7 @@ class TtyPort {
   std::deque<PendingRead> reads_;
   std::deque<PendingWrite> writes_;
   std::optional<Clock::time_point> drainCheckAt_;
+  DrainChecks drainChecks_;
 
   std::uint32_t mask_ = 0;
   std::uint32_t history_ = 0;

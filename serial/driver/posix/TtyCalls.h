@@ -1,0 +1,26 @@
+// The tty calls whose failures and stalls the engine must handle but a pseudo-terminal never
+// shows: reading the line settings at open (a device node without a UART fails it with EIO)
+// and asking how many bytes the kernel still has to send (a pty always answers 0).
+//
+// Everything else goes to the system directly. Tests replace an entry to provoke what only
+// real hardware does; they do so only while no port is open, since engine threads call these
+// without further synchronisation.
+#pragma once
+
+#include <termios.h>
+
+namespace drv::posix {
+
+struct TtyCalls {
+  // tcgetattr: 0, or -1 with errno set.
+  int (*getAttributes)(int fd, termios* t);
+  // TIOCOUTQ: 0 with *queued set, or -1 with errno set.
+  int (*outputQueued)(int fd, int* queued);
+};
+
+// The calls in use, the system's unless a test has replaced them.
+TtyCalls& Tty();
+// The system's own calls, for a test to restore.
+TtyCalls SystemTtyCalls();
+
+}  // namespace drv::posix
