@@ -29,7 +29,6 @@ Thread::~Thread() {
 void Thread::Resume() {
   std::lock_guard lock(impl_->m);
   if (impl_->started) return;
-  impl_->started = true;
   impl_->thread = std::thread([this] {
     try {
       Execute();
@@ -38,6 +37,9 @@ void Thread::Resume() {
     }
     impl_->finished.Set();
   });
+  // Only once the thread exists: a start the system refused leaves no body to wait for, and
+  // a later Resume may try again.
+  impl_->started = true;
 }
 
 void Thread::WaitFor() {

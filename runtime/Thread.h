@@ -12,12 +12,13 @@ namespace rt {
 
 class Thread {
  public:
-  Thread();  // suspended: the body starts at Resume()
+  Thread();           // suspended: the body starts at Resume()
   virtual ~Thread();  // Terminate, WaitFor, release. Derived classes must call
                       // TerminateAndWait() in their own destructor first (the body is virtual).
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
+  // Raises std::system_error when the system cannot start the thread; nothing is started then.
   void Resume();
   void Terminate() { terminated_ = true; }
   bool Terminated() const { return terminated_; }

@@ -68,7 +68,13 @@ TComThread::TComThread(TComX* owner) {
   ownerPort_ = owner;
   mask_ = EventMaskOf(owner->Events());
   owner->Driver().SetCommMask(owner->DeviceHandle(), mask_);
-  Resume();
+  try {
+    Resume();
+  } catch (...) {
+    // No destructor runs for an object that was never made: the signal is released here.
+    rt::CloseEvent(stopSignal_);
+    throw;
+  }
 }
 
 TComThread::~TComThread() {

@@ -77,12 +77,22 @@ void TComX::Open() {
   if (events_.Empty()) {
     threadStarted_ = false;
   } else {
-    // The window must exist before the watcher can send to it.
-    if (syncMethod_ == smWindowSync) {
-      syncWindow_ = std::make_unique<rt::HiddenWindow>(
-          [this](rt::Message& message) { HandleSyncMessage(message); });
+    try {
+      // The window must exist before the watcher can send to it.
+      if (syncMethod_ == smWindowSync) {
+        syncWindow_ = std::make_unique<rt::HiddenWindow>(
+            [this](rt::Message& message) { HandleSyncMessage(message); });
+      }
+      eventThread_ = std::make_unique<TComThread>(this);
+    } catch (...) {
+      // No watcher could be started (the system had no thread to give): an open port that
+      // nobody watches would wait for events for ever, so the port goes back to closed.
+      syncWindow_.reset();
+      threadStarted_ = false;
+      CloseDevice();
+      connected_ = false;
+      throw;
     }
-    eventThread_ = std::make_unique<TComThread>(this);
     threadStarted_ = true;
   }
   if (OnOpen) OnOpen(this);
