@@ -150,36 +150,65 @@ TEST_F(DcbBuilderTest, TimeoutsGoBitForBitInFieldOrder) {
   EXPECT_EQ(ct.WriteTotalTimeoutConstant, 5u);
 }
 
-TEST(DriverWordsTest, EventMaskTakesEachEventsDriverBit) {
+// The driver's numbers are written out here rather than taken from the driver header, so a
+// wrong constant there is caught as surely as a wrong pairing in the tables.
+
+TEST(DriverWordsTest, EachEventSelectsItsOwnDriverBit) {
+  struct Row {
+    TEvent event;
+    const char* name;
+    std::uint32_t bit;
+  };
+  const Row rows[] = {
+      {evRxChar, "evRxChar", 0x0001}, {evTxEmpty, "evTxEmpty", 0x0004},
+      {evRxFlag, "evRxFlag", 0x0002}, {evRing, "evRing", 0x0100},
+      {evBreak, "evBreak", 0x0040},   {evCTS, "evCTS", 0x0008},
+      {evDSR, "evDSR", 0x0010},       {evError, "evError", 0x0080},
+      {evRLSD, "evRLSD", 0x0020},     {evRx80Full, "evRx80Full", 0x0400},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(EventBit(r.event), r.bit) << r.name;
+    EXPECT_EQ(EventMaskOf({r.event}), r.bit) << r.name;
+    EXPECT_EQ(EventMaskOf(TEvents(kAllEvents).Exclude(r.event)), 0x05FFu & ~r.bit)
+        << "all but " << r.name;
+  }
   EXPECT_EQ(EventMaskOf(kAllEvents), 0x05FFu);
   EXPECT_EQ(EventMaskOf({}), 0u);
-  EXPECT_EQ(EventMaskOf({evRxChar}), drv::kEvRxChar);
-  EXPECT_EQ(EventMaskOf({evTxEmpty, evRxFlag}), drv::kEvTxEmpty | drv::kEvRxFlag);
-  EXPECT_EQ(EventMaskOf({evRing, evBreak}), drv::kEvRing | drv::kEvBreak);
-  EXPECT_EQ(EventMaskOf({evCTS, evDSR, evRLSD}), drv::kEvCts | drv::kEvDsr | drv::kEvRlsd);
-  EXPECT_EQ(EventMaskOf({evError, evRx80Full}), drv::kEvErr | drv::kEvRx80Full);
 }
 
-TEST(DriverWordsTest, ErrorWordMapsBitByBitWithTheParityRule) {
-  const std::uint32_t everything = 0xFFFFFFFFu;
-  TComErrors all = ComErrorsFrom(everything, true);
-  EXPECT_EQ(all.ToBits(), 0xFF);
-  TComErrors unchecked = ComErrorsFrom(everything, false);
-  EXPECT_EQ(unchecked, TComErrors::FromBits(0xFF).Exclude(ceRxParity));
-  EXPECT_EQ(ComErrorsFrom(drv::kCeRxParity, false), TComErrors{});
-  EXPECT_EQ(ComErrorsFrom(drv::kCeRxParity, true), TComErrors{ceRxParity});
-  EXPECT_EQ(ComErrorsFrom(drv::kCeFrame | drv::kCeOverrun, false),
-            (TComErrors{ceFrame, ceOverrun}));
-  EXPECT_EQ(ComErrorsFrom(drv::kCeBreak | drv::kCeIoe | drv::kCeMode, false),
-            (TComErrors{ceBreak, ceIO, ceMode}));
-  EXPECT_EQ(ComErrorsFrom(drv::kCeRxOver | drv::kCeTxFull, false),
-            (TComErrors{ceRxOver, ceTxFull}));
-  EXPECT_EQ(ComErrorsFrom(drv::kCePto | drv::kCeDns | drv::kCeOop, true), TComErrors{});
+TEST(DriverWordsTest, EachErrorBitGivesItsOwnErrorWithTheParityRule) {
+  struct Row {
+    std::uint32_t bit;
+    const char* name;
+    TComError error;
+  };
+  const Row rows[] = {
+      {0x0001, "CE_RXOVER", ceRxOver}, {0x0002, "CE_OVERRUN", ceOverrun},
+      {0x0008, "CE_FRAME", ceFrame},   {0x0010, "CE_BREAK", ceBreak},
+      {0x0100, "CE_TXFULL", ceTxFull}, {0x0400, "CE_IOE", ceIO},
+      {0x8000, "CE_MODE", ceMode},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(ComErrorsFrom(r.bit, false), TComErrors{r.error}) << r.name;
+    EXPECT_EQ(ComErrorsFrom(r.bit, true), TComErrors{r.error}) << r.name << ", parity checked";
+  }
+  // CE_RXPARITY counts only while parity is checked.
+  EXPECT_EQ(ComErrorsFrom(0x0004, false), TComErrors{});
+  EXPECT_EQ(ComErrorsFrom(0x0004, true), TComErrors{ceRxParity});
+  // CE_PTO, CE_DNS, CE_OOP and bits no error uses are not reported.
+  for (const std::uint32_t bit : {0x0200u, 0x0800u, 0x1000u, 0x0020u, 0x4000u, 0x10000u}) {
+    EXPECT_EQ(ComErrorsFrom(bit, true), TComErrors{}) << "bit 0x" << std::hex << bit;
+  }
+  EXPECT_EQ(ComErrorsFrom(0xFFFFFFFFu, true).ToBits(), 0xFF);
+  EXPECT_EQ(ComErrorsFrom(0xFFFFFFFFu, false), TComErrors::FromBits(0xFF).Exclude(ceRxParity));
 }
 
-TEST(DriverWordsTest, ModemStatusMapsTheFourLines) {
-  EXPECT_EQ(LineSignalsFrom(drv::kMsCtsOn | drv::kMsRlsdOn), (TLineSignals{lsCTS, lsRLSD}));
-  EXPECT_EQ(LineSignalsFrom(drv::kMsDsrOn | drv::kMsRingOn), (TLineSignals{lsDSR, lsRing}));
+TEST(DriverWordsTest, EachModemBitGivesItsOwnLine) {
+  EXPECT_EQ(LineSignalsFrom(0x0010), TLineSignals{lsCTS}) << "MS_CTS_ON";
+  EXPECT_EQ(LineSignalsFrom(0x0020), TLineSignals{lsDSR}) << "MS_DSR_ON";
+  EXPECT_EQ(LineSignalsFrom(0x0040), TLineSignals{lsRing}) << "MS_RING_ON";
+  EXPECT_EQ(LineSignalsFrom(0x0080), TLineSignals{lsRLSD}) << "MS_RLSD_ON";
+  EXPECT_EQ(LineSignalsFrom(0x00F0), (TLineSignals{lsCTS, lsDSR, lsRing, lsRLSD}));
   EXPECT_EQ(LineSignalsFrom(~0xF0u), TLineSignals{});
 }
 
