@@ -28,6 +28,13 @@ void Form::SetTop(int value) {
   Changed();
 }
 
+void Form::SetPosition(int left, int top) {
+  if (left_ == left && top_ == top) return;
+  left_ = left;
+  top_ = top;
+  Changed();
+}
+
 void Form::SetClientSize(int width, int height) {
   clientWidth_ = width;
   clientHeight_ = height;

@@ -45,6 +45,11 @@ struct Rect {
   int Left = 0, Top = 0, Width = 0, Height = 0;
 };
 
+struct Size {
+  int Width = 0, Height = 0;
+  friend bool operator==(Size, Size) = default;
+};
+
 // What a backend attaches to a model: told to reflect the model's state after each change.
 class Peer {
  public:
@@ -249,6 +254,9 @@ class Form : public TObject {
   void SetLeft(int value);
   int Top() const { return top_; }
   void SetTop(int value);
+  // Both at once, so that the window is placed once: one coordinate after the other would
+  // move it through the corner made of the new one and the old other.
+  void SetPosition(int left, int top);
   int ClientWidth() const { return clientWidth_; }
   int ClientHeight() const { return clientHeight_; }
   void SetClientSize(int width, int height);
@@ -322,6 +330,8 @@ class Backend {
   virtual void OpenDocument(const std::string& address) = 0;
   // Work areas of the screens, primary first.
   virtual std::vector<Rect> Screens() = 0;
+  // The form's window with its frame (caption, borders): what has to fit on a screen.
+  virtual Size OuterSize(const Form& form) = 0;
   // Closes a form from the loop, as a click on its close box would.
   virtual void PostClose(Form& form) = 0;
 };

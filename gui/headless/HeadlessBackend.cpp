@@ -97,6 +97,10 @@ void HeadlessBackend::CreatePeers(gui::Form& form) {
   for (const auto& t : form.Timers()) t->AttachPeer(std::make_unique<TimerClock>(*this, form, *t));
 }
 
+gui::Size HeadlessBackend::OuterSize(const gui::Form& form) {
+  return {form.ClientWidth() + frameExtents_.Width, form.ClientHeight() + frameExtents_.Height};
+}
+
 void HeadlessBackend::Show(gui::Form& form) {
   if (std::find(shown_.begin(), shown_.end(), &form) == shown_.end()) shown_.push_back(&form);
 }

@@ -45,6 +45,8 @@ class HeadlessBackend : public gui::Backend {
   // is recorded either way; without a hook it is also printed to standard error.
   void SetErrorBoxHook(std::function<void(const ErrorBox&)> hook) { hook_ = std::move(hook); }
   void SetScreens(std::vector<gui::Rect> screens) { screens_ = std::move(screens); }
+  // What a window frame adds to a form's client size; nothing unless a test plays a frame.
+  void SetFrameExtents(gui::Size extents) { frameExtents_ = extents; }
   const std::vector<std::string>& OpenedDocuments() const { return opened_; }
   // Whether Show has been called for a form (and it has not closed).
   bool IsShown(const gui::Form& form) const;
@@ -60,6 +62,7 @@ class HeadlessBackend : public gui::Backend {
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
   void OpenDocument(const std::string& address) override;
   std::vector<gui::Rect> Screens() override { return screens_; }
+  gui::Size OuterSize(const gui::Form& form) override;
   void PostClose(gui::Form& form) override;
 
  private:
@@ -81,6 +84,7 @@ class HeadlessBackend : public gui::Backend {
   std::vector<ErrorBox> errorBoxes_;
   std::function<void(const ErrorBox&)> hook_;
   std::vector<gui::Rect> screens_{gui::Rect{0, 0, 1920, 1080}};
+  gui::Size frameExtents_;
   std::vector<std::string> opened_;
 
   std::mutex wakeMutex_;

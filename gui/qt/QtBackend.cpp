@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QUrl>
 
 #include "gui/qt/QtLook.h"
@@ -128,6 +129,19 @@ std::vector<gui::Rect> QtBackend::Screens() {
     if (s != primary) add(s);
   }
   return result;
+}
+
+gui::Size QtBackend::OuterSize(const gui::Form& form) {
+  if (const QWidget* w = WindowOf(form); w && w->isVisible()) {
+    const QRect frame = w->frameGeometry();
+    return {frame.width(), frame.height()};
+  }
+  // Until the window is shown, the window manager has not said how wide its frame is; the
+  // style's caption and border are the nearest guess.
+  const QStyle* style = QApplication::style();
+  const int border = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+  const int caption = style->pixelMetric(QStyle::PM_TitleBarHeight);
+  return {form.ClientWidth() + 2 * border, form.ClientHeight() + caption + 2 * border};
 }
 
 void QtBackend::PostClose(gui::Form& form) {

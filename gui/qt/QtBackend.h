@@ -39,6 +39,7 @@ class QtBackend : public gui::Backend {
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
   void OpenDocument(const std::string& address) override;
   std::vector<gui::Rect> Screens() override;
+  gui::Size OuterSize(const gui::Form& form) override;
   void PostClose(gui::Form& form) override;
 
   // From a form's peer once its window has closed.

@@ -20,8 +20,7 @@ void FormWindow::moveEvent(QMoveEvent* event) {
   if (syncing || !isVisible()) return;
   // The form's Left and Top are the outer position, frame included, as saved at close.
   const QRect frame = frameGeometry();
-  form_.SetLeft(frame.x());
-  form_.SetTop(frame.y());
+  form_.SetPosition(frame.x(), frame.y());
 }
 
 FormPeer::FormPeer(QtBackend& backend, gui::Form& form)

@@ -189,6 +189,11 @@ std::vector<gui::Rect> Win32Backend::Screens() {
   return screens;
 }
 
+gui::Size Win32Backend::OuterSize(const gui::Form& form) {
+  const SIZE outer = FormPeer::OuterSizeFor(form);
+  return {outer.cx, outer.cy};
+}
+
 void Win32Backend::PostClose(gui::Form& form) {
   if (HWND hwnd = WindowOf(form)) {
     PostMessageA(hwnd, WM_CLOSE, 0, 0);

@@ -32,6 +32,7 @@ class Win32Backend : public gui::Backend {
   void ShowErrorBox(const std::string& caption, const std::string& text) override;
   void OpenDocument(const std::string& address) override;
   std::vector<gui::Rect> Screens() override;
+  gui::Size OuterSize(const gui::Form& form) override;
   void PostClose(gui::Form& form) override;
 
   // Shared GDI objects, made once and released with the backend.

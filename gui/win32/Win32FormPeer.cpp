@@ -36,7 +36,7 @@ FormPeer* FormPeer::From(HWND hwnd) {
 
 FormPeer::FormPeer(Win32Backend& backend, gui::Form& form) : backend_(backend), form_(form) {
   RegisterFormClass(&FormPeer::Procedure);
-  const SIZE outer = OuterSize();
+  const SIZE outer = OuterSizeFor(form_);
   syncing_ = true;
   hwnd_ = CreateWindowExA(kFormExStyle, ClassName(), form.Caption().c_str(), kFormStyle,
                           form.Left(), form.Top(), outer.cx, outer.cy, nullptr, nullptr,
@@ -52,8 +52,8 @@ FormPeer::~FormPeer() {
   }
 }
 
-SIZE FormPeer::OuterSize() const {
-  RECT r{0, 0, form_.ClientWidth(), form_.ClientHeight()};
+SIZE FormPeer::OuterSizeFor(const gui::Form& form) {
+  RECT r{0, 0, form.ClientWidth(), form.ClientHeight()};
   AdjustWindowRectEx(&r, kFormStyle, FALSE, kFormExStyle);
   return SIZE{r.right - r.left, r.bottom - r.top};
 }
@@ -64,7 +64,7 @@ void FormPeer::Sync() {
   char current[512] = {};
   GetWindowTextA(hwnd_, current, sizeof current);
   if (form_.Caption() != current) SetWindowTextA(hwnd_, form_.Caption().c_str());
-  const SIZE outer = OuterSize();
+  const SIZE outer = OuterSizeFor(form_);
   RECT r{};
   GetWindowRect(hwnd_, &r);
   if (r.left != form_.Left() || r.top != form_.Top() || r.right - r.left != outer.cx ||
@@ -136,8 +136,7 @@ LRESULT FormPeer::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         // Left and Top are the outer position, as the settings file stores it.
         RECT r;
         GetWindowRect(hwnd_, &r);
-        form_.SetLeft(r.left);
-        form_.SetTop(r.top);
+        form_.SetPosition(r.left, r.top);
       }
       break;
     case WM_CLOSE:

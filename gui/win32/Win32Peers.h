@@ -58,11 +58,12 @@ class FormPeer : public Win32Peer {
 
   static FormPeer* From(HWND hwnd);
   static const char* ClassName();
+  // The window's size, frame included, for the form's client size.
+  static SIZE OuterSizeFor(const gui::Form& form);
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
-  SIZE OuterSize() const;
 
   Win32Backend& backend_;
   gui::Form& form_;

@@ -313,6 +313,37 @@ TEST_F(QtBackendTest, CloseGoesThroughTheFormsHandlerAndEndsRun) {
   EXPECT_FALSE(window->isVisible());
 }
 
+// Every position the window is moved to, in order.
+class MoveRecorder : public QObject {
+ public:
+  std::vector<QPoint> moves;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Move) moves.push_back(static_cast<QMoveEvent*>(event)->pos());
+    return false;
+  }
+};
+
+// A drag ends in one move; the form takes both coordinates from it and the window is not
+// sent through the corner of the new left and the old top.
+TEST_F(QtBackendTest, MovingTheWindowUpdatesTheFormAndMovesTheWindowOnce) {
+  backend.CreatePeers(form);
+  backend.Show(form);
+  QWidget* window = QtBackend::WindowOf(form);
+  qttest::LoopFor(100);
+  MoveRecorder recorder;
+  window->installEventFilter(&recorder);
+
+  window->move(333, 222);
+  qttest::LoopFor(200);
+  EXPECT_EQ(form.Left(), window->frameGeometry().x());
+  EXPECT_EQ(form.Top(), window->frameGeometry().y());
+  EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(333, 222));
+  ASSERT_EQ(recorder.moves.size(), 1u) << "moves for one move to 333,222";
+  window->removeEventFilter(&recorder);
+}
+
 TEST_F(QtBackendTest, ErrorBoxIsACriticalMessageBoxWithTheTitleAndOneOkButton) {
   backend.SetErrorBoxHook(nullptr);
   backend.CreatePeers(form);

@@ -119,4 +119,37 @@ TEST(Peer, IsToldOfChangesButNotOfValuesThatStayTheSame) {
   EXPECT_EQ(syncs, afterAttach + 1);
 }
 
+// Plays a native window: moves itself to the form's position whenever a sync finds it elsewhere.
+class WindowPeer : public gui::Peer {
+ public:
+  WindowPeer(const gui::Form& form, std::vector<std::pair<int, int>>& moves)
+      : form_(form), moves_(moves) {}
+  void Sync() override {
+    const std::pair<int, int> wanted{form_.Left(), form_.Top()};
+    if (wanted != at_) moves_.push_back(at_ = wanted);
+  }
+
+ private:
+  const gui::Form& form_;
+  std::vector<std::pair<int, int>>& moves_;
+  std::pair<int, int> at_;
+};
+
+// A window dragged to a new place reports both coordinates; the window must then stay put,
+// not be sent to the corner of the new left and the old top and back.
+TEST(Peer, WindowMovedToANewPlaceIsPlacedThereOnce) {
+  gui::Form form("Form1");
+  form.SetPosition(200, 200);
+  std::vector<std::pair<int, int>> moves;
+  form.AttachPeer(std::make_unique<WindowPeer>(form, moves));
+  moves.clear();
+
+  form.SetPosition(333, 222);
+  EXPECT_EQ(moves, (std::vector<std::pair<int, int>>{{333, 222}}));
+  form.SetPosition(333, 222);
+  EXPECT_EQ(moves.size(), 1u) << "an unchanged position moves nothing";
+  EXPECT_EQ(form.Left(), 333);
+  EXPECT_EQ(form.Top(), 222);
+}
+
 }  // namespace
