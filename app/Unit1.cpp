@@ -103,12 +103,12 @@ void TForm1::FormCreate(TObject*) {
   Position stored;
   stored.Top = settings.ReadInteger(kSection, kKeyTop, kDefaultPosition);
   stored.Left = settings.ReadInteger(kSection, kKeyLeft, kDefaultPosition);
-  std::vector<gui::Rect> screens;
-  if (gui::Backend* backend = gui::App().GetBackend()) screens = backend->Screens();
-  const Position shown = ReachablePosition(stored, ClientWidth(), ClientHeight(), screens);
-  SetTop(shown.Top);
-  SetLeft(shown.Left);
-  cboCOM.SetItemIndex(settings.ReadInteger(kSection, kKeyComPort, 0) - 1);
+  const Position shown = RestoredPosition(stored, *this, gui::App().GetBackend());
+  SetPosition(shown.Left, shown.Top);
+  // Only a list entry's number selects it; any other value, however large, is as if absent.
+  const int comPort = settings.ReadInteger(kSection, kKeyComPort, 0);
+  const int entries = static_cast<int>(cboCOM.Items().size());
+  cboCOM.SetItemIndex(comPort >= 1 && comPort <= entries ? comPort - 1 : -1);
   ApplyPortMappings(settings);
 }
 
@@ -119,7 +119,15 @@ void TForm1::FormClose(TObject*, gui::TCloseAction& Action) {
     Action = gui::caNone;
     return;
   }
-  if (Cx1.Connected()) ClosePort();
+  if (Cx1.Connected()) {
+    try {
+      ClosePort();
+    } catch (const std::exception& e) {
+      // A port whose adapter was pulled out refuses every later close as well: raising here
+      // would keep the window open for good. The port is let go with the window.
+      gui::App().ShowException(e);
+    }
+  }
   try {
     TIniFile settings(SettingsPath());
     settings.WriteInteger(kSection, kKeyTop, Top());

@@ -39,4 +39,12 @@ Position ReachablePosition(Position stored, int width, int height,
           ClampInto(stored.Top, primary.Top, primary.Height, height)};
 }
 
+Position RestoredPosition(Position stored, const gui::Form& form, gui::Backend* backend) {
+  if (backend == nullptr) return stored;
+  // The frame counts: a window fitted by its client area alone would overhang the screen by
+  // its borders and caption.
+  const gui::Size outer = backend->OuterSize(form);
+  return ReachablePosition(stored, outer.Width, outer.Height, backend->Screens());
+}
+
 }  // namespace app

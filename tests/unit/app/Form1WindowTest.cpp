@@ -98,6 +98,9 @@ TEST_F(Form1Test, RestoresPositionAndPortChoice) {
       {"[APP]\nCOM PORT=9\n", 200, 200, -1, "COM1", 0},
       {"[APP]\nCOM PORT=-5\n", 200, 200, -1, "COM1", 0},
       {"[APP]\nCOM PORT=0\n", 200, 200, -1, "COM1", 0},
+      // The ends of the integer range select nothing, as an absent key does.
+      {"[APP]\nCOM PORT=-2147483648\n", 200, 200, -1, "COM1", 0},
+      {"[APP]\nCOM PORT=2147483647\n", 200, 200, -1, "COM1", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -118,12 +121,29 @@ TEST_F(Form1Test, RestoresPositionAndPortChoice) {
   }
 }
 
-TEST_F(Form1Test, SavedPositionOffEveryScreenComesBackToThePrimary) {
+TEST_F(Form1Test, SavedPositionOffEveryScreenComesBackToThePrimaryFrameAndAll) {
   backend.SetScreens({{0, 0, 1280, 1024}});
-  TempDir::Write(Ini(dir), "[APP]\nTOP=-4000\nLEFT=3000\n");
+  backend.SetFrameExtents({8, 31});  // borders and caption around the 297 x 198 client area
+  TempDir::Write(Ini(dir), "[APP]\nTOP=5000\nLEFT=3000\n");
   CreateForm();
-  EXPECT_EQ(form->Left(), 1280 - 297);
-  EXPECT_EQ(form->Top(), 0);
+  EXPECT_EQ(form->Left(), 1280 - 297 - 8);
+  EXPECT_EQ(form->Top(), 1024 - 198 - 31);
+}
+
+// The adapter was pulled out while the port was open: every close of the port now fails.
+TEST_F(Form1Test, WindowClosesOnceEvenWhenThePortRefusesToClose) {
+  CreateForm();
+  Open();
+  fake.FailAlways("PurgeComm", 1167);
+  form->cboCOM.SetItemIndex(5);
+  form->Close();
+  backend.ProcessMessages();
+  EXPECT_TRUE(form->Closed());
+  EXPECT_EQ(ErrorTexts(), "PurgeComm function failed (win error code: 1167)\n");
+  EXPECT_EQ(app::TIniFile(Ini(dir)).ReadInteger("APP", "COM PORT", 0), 6)
+      << "the settings are saved all the same";
+  form.reset();
+  EXPECT_FALSE(fake.IsOpen()) << "the port is let go with the window";
 }
 
 TEST_F(Form1Test, FailedSettingsWriteIsShownAndTheWindowStillCloses) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/WindowPlacement.h"
+#include "gui/headless/HeadlessBackend.h"
 
 namespace {
 
@@ -32,6 +33,28 @@ TEST(ReachablePosition, BringsLostWindowsOntoThePrimaryScreen) {
     EXPECT_EQ(ReachablePosition(c.stored, 297, 198, kTwoScreens), c.expected)
         << c.stored.Left << "," << c.stored.Top;
   }
+}
+
+// The whole window, frame included, comes back onto the screen, not only its client area.
+TEST(RestoredPosition, FitsTheWindowWithItsFrame) {
+  gui::headless::HeadlessBackend backend(true);
+  backend.SetScreens({{0, 0, 1280, 1024}});
+  backend.SetFrameExtents({6, 29});
+  gui::Form form("Form1");
+  form.SetClientSize(297, 198);
+  struct Case {
+    Position stored, expected;
+  };
+  const Case cases[] = {
+      {{5000, 5000}, {1280 - 303, 1024 - 227}},
+      {{-5000, -5000}, {0, 0}},
+      {{1000, 900}, {1000, 900}},  // caption reachable: as stored, even if the rest overhangs
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(app::RestoredPosition(c.stored, form, &backend), c.expected)
+        << c.stored.Left << "," << c.stored.Top;
+  }
+  EXPECT_EQ(app::RestoredPosition({5000, 5000}, form, nullptr), (Position{5000, 5000}));
 }
 
 TEST(ReachablePosition, WithoutScreenInformationKeepsTheStoredValues) {
