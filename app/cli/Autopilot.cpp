@@ -1,6 +1,7 @@
 #include "app/cli/Autopilot.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <ostream>
 
@@ -12,24 +13,22 @@ namespace {
 
 const char* const kReady = "Receiver connected";
 const char* const kComplete = "COMPLETE";
-// Long enough to cost nothing, short enough that Ctrl-C and the time limit act promptly.
-constexpr int kSliceMs = 200;
 
 }  // namespace
 
 Autopilot::Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend,
                      const CliOptions& options, std::ostream& out, std::ostream& err,
-                     const volatile std::sig_atomic_t& interrupted)
+                     std::function<bool()> interrupted)
     : form_(form),
       backend_(backend),
       options_(options),
       out_(out),
       err_(err),
-      interrupted_(interrupted),
-      start_(std::chrono::steady_clock::now()) {}
+      interrupted_(std::move(interrupted)),
+      start_(Clock::now()) {}
 
 double Autopilot::Elapsed() const {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  return std::chrono::duration<double>(Clock::now() - start_).count();
 }
 
 void Autopilot::Print(const std::string& line) {
@@ -52,22 +51,48 @@ void Autopilot::Changed() {
   }
 }
 
-Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached) {
+Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached,
+                                   const std::function<bool()>& silenceCounts) {
   const auto limit = start_ + std::chrono::seconds(options_.timeoutSeconds);
+  const auto stall = std::chrono::seconds(options_.stallSeconds);
   for (;;) {
     if (failed_) return Wait::Failed;
     if (reached()) return Wait::Reached;
-    if (interrupted_) return Wait::Interrupted;
-    int slice = kSliceMs;
+    if (interrupted_()) return Wait::Interrupted;
+    const auto now = Clock::now();
+    auto until = Clock::time_point::max();
     if (options_.timeoutSeconds > 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      limit - std::chrono::steady_clock::now())
-                      .count();
-      if (left <= 0) return Wait::TimedOut;
-      slice = static_cast<int>(std::min<long long>(slice, left));
+      if (now >= limit) return Wait::TimedOut;
+      until = limit;
     }
-    backend_.RunUntil([&] { return failed_ || reached(); }, slice);
+    const bool counts = silenceCounts();
+    if (options_.stallSeconds > 0 && heardAt_ && counts) {
+      if (now >= *heardAt_ + stall) return Wait::Stalled;
+      until = std::min(until, *heardAt_ + stall);
+    }
+    int waitMs = INT_MAX;
+    if (until != Clock::time_point::max()) {
+      waitMs = static_cast<int>(std::min<long long>(
+          INT_MAX, std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
+    }
+    // Back here when something happened that moves a deadline: the Box spoke, or whether its
+    // silence counts changed.
+    const auto heard = heardAt_;
+    backend_.RunUntil(
+        [&] {
+          return failed_ || reached() || interrupted_() || heardAt_ != heard ||
+                 (options_.stallSeconds > 0 && silenceCounts() != counts);
+        },
+        waitMs);
   }
+}
+
+void Autopilot::WatchReceiving() {
+  auto handler = form_.Cx1.OnRxChar;
+  form_.Cx1.OnRxChar = [this, handler](TObject* sender, int count) {
+    if (count > 0) heardAt_ = Clock::now();
+    if (handler) handler(sender, count);
+  };
 }
 
 int Autopilot::Finish(int status, const std::string& message) {
@@ -78,8 +103,6 @@ int Autopilot::Finish(int status, const std::string& message) {
       err_ << "zanowipe-cli: " << message << std::endl;
     }
   }
-  // The run does not change the port choice the window keeps in the settings file.
-  form_.cboCOM.SetItemIndex(savedIndex_);
   // Closing the window closes the port, as the window's close box would. ("Close COM" would
   // also set the state word "COMPLETE", which a run that stopped early must not show.)
   const bool wasOpen = form_.Cx1.Connected();
@@ -91,7 +114,6 @@ int Autopilot::Finish(int status, const std::string& message) {
 
 int Autopilot::Run() {
   Changed();
-  savedIndex_ = form_.cboCOM.ItemIndex();
   if (!options_.devicePath.empty()) drv::SetDeviceMapping("COM1", options_.devicePath);
   const std::string port = "COM" + std::to_string(options_.comIndex + 1);
   const std::string device = drv::ResolveDeviceName(port);
@@ -100,11 +122,14 @@ int Autopilot::Run() {
     return Finish(kExitUsage, "a device path cannot be used on this platform; use COM1..COM8");
   }
   if (IsConsoleLikeDevice(device) && !options_.allowTtyS) {
+    const std::string resolved = drv::CanonicalDeviceName(device);
     return Finish(kExitUsage, port + " maps to " + device +
+                                  (resolved != device ? " (" + resolved + ")" : "") +
                                   ", which may be the system console; not opening it "
                                   "(use --allow-ttyS if it is a real serial port)");
   }
   form_.cboCOM.UserSelect(options_.comIndex);
+  WatchReceiving();
   Print("port:   " + port + (device != port ? " (" + device + ")" : std::string()));
 
   form_.cmdOpen.UserClick();
@@ -118,6 +143,10 @@ int Autopilot::Run() {
       case Wait::TimedOut:
         return Finish(kExitTimeout, "timed out after " + std::to_string(options_.timeoutSeconds) +
                                         " s " + during + " (status: " + lastStatus_ + ")");
+      case Wait::Stalled:
+        return Finish(kExitTimeout, "the Box has sent nothing for " +
+                                        std::to_string(options_.stallSeconds) + " s " + during +
+                                        " (status: " + lastStatus_ + ")");
       case Wait::Interrupted:
         return Finish(kExitInterrupted, std::string("interrupted ") + during);
       case Wait::Reached:
@@ -126,20 +155,30 @@ int Autopilot::Run() {
     return kExitComplete;
   };
 
-  Wait w = WaitFor([&] {
-    return form_.sBar.PanelText() == kReady && form_.cmdErase.Enabled() && form_.Cx1.Connected();
-  });
+  // Waking: silence counts from the Box's first word on (before it, the Box may still be off).
+  Wait w = WaitFor(
+      [&] {
+        return form_.sBar.PanelText() == kReady && form_.cmdErase.Enabled() &&
+               form_.Cx1.Connected();
+      },
+      [] { return true; });
   if (w != Wait::Reached) return fail(w, "while waiting for the Box's console");
 
   if (options_.includeConfig && !form_.chkConf.Checked()) form_.chkConf.UserToggle();
   Print(std::string("erase:  ") +
         (form_.chkConf.Checked() ? "user data and configuration" : "user data"));
+  heardAt_ = Clock::now();
   form_.cmdErase.UserClick();
   backend_.ProcessMessages();
 
-  w = WaitFor([&] {
-    return !form_.Cx1.Connected() && form_.Label1.Caption() == kComplete && form_.cmdOpen.Enabled();
-  });
+  // Erasing, until the prompt has come back and the completion timer runs: its wait is the
+  // tool's, not the Box's silence.
+  w = WaitFor(
+      [&] {
+        return !form_.Cx1.Connected() && form_.Label1.Caption() == kComplete &&
+               form_.cmdOpen.Enabled();
+      },
+      [&] { return !form_.Timer2.Enabled(); });
   if (w != Wait::Reached) return fail(w, "while the erase ran");
   return Finish(kExitComplete, "Result: COMPLETE");
 }

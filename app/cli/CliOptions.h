@@ -12,7 +12,7 @@ enum ExitStatus : int {
   kExitPortError =
       1,  // an error box (the port would not open, a write failed) or the device went away
   kExitUsage = 2,
-  kExitTimeout = 3,
+  kExitTimeout = 3,  // --timeout, or the Box fell silent for --stall
   kExitDeclined = 4,
   kExitInterrupted = 130,
 };
@@ -24,6 +24,7 @@ struct CliOptions {
   bool includeConfig = false;
   bool yes = false;
   int timeoutSeconds = 0;  // 0: no limit
+  int stallSeconds = 0;    // 0: silence is not watched
   bool allowTtyS = false;
   bool quiet = false;
 };
@@ -37,7 +38,8 @@ struct CliParse {
 CliParse ParseCliOptions(int argc, char** argv);
 std::string CliHelpText();
 // Whether a device is one that this program will not open unasked: on many machines
-// /dev/ttyS0 is the system console, and nothing tells the ttyS devices apart.
+// /dev/ttyS0 is the system console, and nothing tells the ttyS devices apart. Judged on the
+// device the name leads to, so a link or a roundabout spelling of the path does not hide it.
 bool IsConsoleLikeDevice(const std::string& device);
 
 }  // namespace cli

@@ -1,24 +1,19 @@
 // zanowipe-cli: the window's logic without a window, for automation and production lines.
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "app/SettingsFile.h"
 #include "app/Unit1.h"
 #include "app/cli/Autopilot.h"
 #include "app/cli/CliOptions.h"
+#include "app/cli/InterruptWatch.h"
 #include "app/cli/StatusPeer.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  interrupted = 1;
-}
 
 bool Confirm(const std::string& port) {
   std::cout << "Erase user data on the Box at " << port << "? [y/N] " << std::flush;
@@ -40,12 +35,15 @@ int main(int argc, char** argv) {
     std::cerr << "zanowipe-cli: not confirmed; nothing done" << std::endl;
     return cli::kExitDeclined;
   }
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  // The settings file belongs to the window: its place and port choice are not this run's to
+  // keep, and the headless screen would move a stored place. [PORTS] is only read.
+  app::SetSettingsWritable(false);
 
   rt::MarkMainThread();
   gui::headless::HeadlessBackend backend(false);
   gui::App().SetBackend(&backend);
+  // A posted call that does nothing wakes the loop, which then sees the flag.
+  cli::InterruptWatch interrupt([] { rt::Post([] {}); });
   cli::Autopilot* pilot = nullptr;
   backend.SetErrorBoxHook([&](const gui::headless::HeadlessBackend::ErrorBox& box) {
     std::cerr << "zanowipe-cli: error box [" << box.caption << "]: " << box.text << std::endl;
@@ -67,7 +65,8 @@ int main(int argc, char** argv) {
     TForm1 form;
     backend.CreatePeers(form);
     backend.Show(form);
-    cli::Autopilot autopilot(form, backend, options, std::cout, std::cerr, interrupted);
+    cli::Autopilot autopilot(form, backend, options, std::cout, std::cerr,
+                             [&interrupt] { return interrupt.Interrupted(); });
     pilot = &autopilot;
     // Every change of the status text and the state word reaches the printout, also the ones
     // that a later change in the same handler overwrites.

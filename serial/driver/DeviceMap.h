@@ -17,7 +17,8 @@ void ClearDeviceMappings();
 // The device that CreateFileA(portName) opens on this platform.
 std::string ResolveDeviceName(const std::string& portName);
 // That device with links, ".", ".." and doubled separators resolved where device names are
-// paths (POSIX); as ResolveDeviceName gives it when it cannot be resolved, and on Windows.
+// paths (POSIX; a path that does not exist has its text tidied only); as ResolveDeviceName
+// gives it on Windows.
 std::string CanonicalDeviceName(const std::string& portName);
 
 // CreateFileA's error for a device that is one of the kernel's consoles (POSIX). Bit 29 marks an

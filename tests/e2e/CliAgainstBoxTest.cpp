@@ -1,8 +1,10 @@
 // zanowipe-cli against boxsim on a pseudo-terminal, in real time: the whole road of one erase,
 // the hard cases of the line, and the failures a technician meets.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -186,6 +188,13 @@ TEST(CliAgainstBox, InterruptClosesThePortAndEnds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_NE(cli.Stdout().find("COM Port opened"), std::string::npos) << cli.Stdout();
+  // The Box looks for a new opener now and then; the interrupt acts at once, so an open it has
+  // not noticed yet could end before it would.
+  while (box.Proc().Stderr().find("device opened") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(box.Proc().Stderr().find("device opened"), std::string::npos) << box.Proc().Stderr();
   cli.Signal(SIGINT);
   auto e = cli.Wait(std::chrono::seconds(20));
   ASSERT_TRUE(e.has_value()) << "zanowipe-cli did not end at SIGINT";
@@ -225,6 +234,125 @@ TEST(CliAgainstBox, PortNamedInTheSettingsFile) {
   EXPECT_EQ(VerifyFlash(dir, box.Image(), kUserFirst, kLast).status, 0);
 }
 
+// The settings file is the window's: a run takes [PORTS] from it and leaves it as it was, also
+// when its stored place is off the one screen the program has and when the port fails to open.
+TEST(CliAgainstBox, SettingsFileIsReadAndNeverWritten) {
+  ScratchDir dir;
+  const std::string ini = dir.File("Zanowipe.ini");
+  WriteFile(ini, "; the bench PC\n[APP]\nTOP=-900\nLEFT=2500\nCOM PORT=2\n\n[NOTES]\nbox=7\n");
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--ports-ini", ini, "--com", "3"}));
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  const std::string before = ReadFile(ini);
+  ASSERT_NE(before.find("COM3=" + box.Device()), std::string::npos) << before;
+  struct stat was {};
+  ASSERT_EQ(::stat(ini.c_str(), &was), 0);
+
+  const std::vector<std::vector<std::string>> runs = {
+      {"--port", "COM3", "--yes", "--timeout", "60"},
+      {"--port", dir.File("no-such-device"), "--yes", "--timeout", "60"},
+  };
+  for (const auto& args : runs) {
+    CliRun run = RunCli(dir, args);
+    EXPECT_EQ(run.exit.status, args[1] == "COM3" ? 0 : 1) << args[1] << "\n" << run.out << run.err;
+    EXPECT_EQ(ReadFile(ini), before) << "after --port " << args[1];
+    struct stat now {};
+    ASSERT_EQ(::stat(ini.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, was.st_ino) << "replaced after --port " << args[1];
+    EXPECT_EQ(now.st_mtim.tv_sec, was.st_mtim.tv_sec) << "written after --port " << args[1];
+    EXPECT_EQ(now.st_mtim.tv_nsec, was.st_mtim.tv_nsec) << "written after --port " << args[1];
+  }
+  box.Stop();
+  EXPECT_EQ(VerifyFlash(dir, box.Image(), kUserFirst, kLast).status, 0);
+}
+
+TEST(CliAgainstBox, NoSettingsFileIsCreated) {
+  ScratchDir dir;
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast"}));
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60"});
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  CliRun failed = RunCli(dir, {"--port", dir.File("no-such-device"), "--yes"});
+  EXPECT_EQ(failed.exit.status, 1) << failed.out << failed.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("Zanowipe.ini")));
+}
+
+// While it waits on a silent Box the program sleeps until something happens: none of its
+// threads wakes on a period. (A loop that looked at the clock five times a second would switch
+// twenty times in the window below.)
+TEST(CliAgainstBox, WaitingOnASilentBoxWakesNothing) {
+  ScratchDir dir;
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--silent"}));
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  Process cli({kCli, "--port", box.Device(), "--yes", "--timeout", "600", "--stall", "600"},
+              dir.Path());
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (cli.Stdout().find("COM Port opened") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(cli.Stdout().find("COM Port opened"), std::string::npos) << cli.Stdout();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // every thread reaches its wait
+
+  const long before = ContextSwitches(cli.Pid());
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  const long after = ContextSwitches(cli.Pid());
+  ASSERT_GE(before, 0);
+  ASSERT_GE(after, before) << "zanowipe-cli ended:\n" << cli.Stdout() << cli.Stderr();
+  EXPECT_LE(after - before, 4) << "context switches in 4 s of waiting";
+
+  cli.Signal(SIGINT);
+  auto e = cli.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(e.has_value()) << "zanowipe-cli did not end at SIGINT";
+  EXPECT_EQ(e->status, 130) << cli.Stdout() << cli.Stderr();
+}
+
+// A Box that stops talking reports nothing on the line, as with a pulled cable whose adapter
+// stays plugged in or on any real UART: --stall gives up after that much silence, where only
+// --timeout would end the run otherwise.
+TEST(CliAgainstBox, StallGivesUpOnABoxThatFallsSilentWhileWoken) {
+  ScratchDir dir;
+  // No countdown to stop: it boots into a system that says a few lines and then nothing.
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--countdown", "0"}));
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60", "--stall", "2"});
+  EXPECT_EQ(run.exit.status, 3) << run.out << run.err;
+  EXPECT_NE(run.err.find("the Box has sent nothing for 2 s while waiting for the Box's console"),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(InOrder(run.out, {"sending stopbit (1)"}));
+  EXPECT_EQ(run.out.find("state:  WORKING"), std::string::npos) << run.out;
+  EXPECT_GE(run.exit.wallSeconds, 2.0);
+  EXPECT_LT(run.exit.wallSeconds, 30.0);
+  EXPECT_LT(run.exit.cpuSeconds, kCpuLimitSeconds);
+}
+
+TEST(CliAgainstBox, StallGivesUpOnABoxThatFallsSilentWhileErasing) {
+  ScratchDir dir;
+  // Its first sector takes ten minutes: after the erase line's first answers, nothing.
+  SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast", "--at-console", "--sector-ms", "600000"}));
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60", "--stall", "2"});
+  EXPECT_EQ(run.exit.status, 3) << run.out << run.err;
+  EXPECT_NE(run.err.find("the Box has sent nothing for 2 s while the erase ran"), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(InOrder(run.out, {"state:  WORKING", "port:   closed"}));
+  EXPECT_EQ(run.out.find("state:  COMPLETE"), std::string::npos) << run.out;
+  EXPECT_GE(run.exit.wallSeconds, 2.0);
+  EXPECT_LT(run.exit.wallSeconds, 30.0);
+}
+
+// Silence before the Box is switched on is the technician's time, not a stall.
+TEST(CliAgainstBox, StallWaitsForTheBoxToBeSwitchedOn) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--fast", "--power-on-delay", "4000"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  CliRun run = RunCli(dir, {"--port", box.Device(), "--yes", "--timeout", "60", "--stall", "2"});
+  EXPECT_EQ(run.exit.status, 0) << run.out << run.err;
+  EXPECT_GE(run.exit.wallSeconds, 4.0);
+  box.Stop();
+  EXPECT_EQ(VerifyFlash(dir, box.Image(), kUserFirst, kLast).status, 0);
+}
+
 TEST(CliAgainstBox, NotConfirmedDoesNothing) {
   ScratchDir dir;
   SimulatedBox box(dir, SwitchedOnAfterOpen({"--fast"}));
@@ -251,7 +379,8 @@ TEST(CliAgainstBox, BadArgumentsExitWithTwoAndOpenNothing) {
   ScratchDir dir;
   const std::vector<std::vector<std::string>> cases = {
       {"--bogus"},        {"--port"},           {"--port", "COM9"},       {"--port", "ttyUSB0"},
-      {"--timeout", "0"}, {"--timeout", "abc"}, {"--port", "/dev/ttyS0"},
+      {"--timeout", "0"}, {"--timeout", "abc"}, {"--port", "/dev/ttyS0"}, {"--stall", "0"},
+      {"--stall"},
   };
   for (const auto& args : cases) {
     CliRun run = RunCli(dir, args);
@@ -263,6 +392,7 @@ TEST(CliAgainstBox, BadArgumentsExitWithTwoAndOpenNothing) {
   CliRun help = RunCli(dir, {"--help"});
   EXPECT_EQ(help.exit.status, 0);
   EXPECT_NE(help.out.find("--include-config"), std::string::npos);
+  EXPECT_NE(help.out.find("130"), std::string::npos) << help.out;
 }
 
 }  // namespace

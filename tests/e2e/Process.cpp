@@ -22,6 +22,23 @@ double Seconds(const timeval& t) {
 
 }  // namespace
 
+long ContextSwitches(pid_t pid) {
+  std::error_code error;
+  std::filesystem::directory_iterator tasks("/proc/" + std::to_string(pid) + "/task", error);
+  if (error) return -1;
+  long total = 0;
+  for (const auto& task : tasks) {
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        total += std::stol(line.substr(line.find(':') + 1));
+      }
+    }
+  }
+  return total;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;

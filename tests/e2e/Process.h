@@ -56,6 +56,9 @@ class ScratchDir {
   std::string path_;
 };
 
+// Context switches, voluntary and not, of every thread a process has now; -1 when it has gone.
+long ContextSwitches(pid_t pid);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,9 @@ ConsoleLists CurrentLists() {
   std::lock_guard lock(listsMutex);
   return lists;
 }
+
+// As many links as the kernel follows in one path.
+constexpr int kMaxLinkHops = 40;
 
 // /dev/console is the console whatever the lists say.
 constexpr unsigned kConsoleMajor = 5;
@@ -56,7 +60,19 @@ void SetConsoleLists(const ConsoleLists& given) {
 std::string CanonicalPath(const std::string& path) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                        &std::free);
-  return resolved ? std::string(resolved.get()) : path;
+  if (resolved) return resolved.get();
+  // A device that is missing now may be plugged in later: follow the links that lead to it and
+  // tidy the rest, so that what the name would open is still what is judged.
+  namespace fs = std::filesystem;
+  fs::path p = path;
+  std::error_code error;
+  for (int hops = 0; hops < kMaxLinkHops && fs::is_symlink(p, error); ++hops) {
+    const fs::path target = fs::read_symlink(p, error);
+    if (error) break;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  const fs::path tidy = fs::weakly_canonical(p, error);
+  return (error ? p.lexically_normal() : tidy).string();
 }
 
 bool IsSystemConsole(const std::string& path) {

@@ -17,8 +17,8 @@ struct ConsoleLists {
 };
 void SetConsoleLists(const ConsoleLists& lists);
 
-// The path with links, ".", ".." and repeated slashes resolved; as given when it cannot be
-// resolved (it does not exist, or a directory on the way cannot be searched).
+// The path with links, ".", ".." and repeated slashes resolved, also for a device that does
+// not exist (yet): the links that lead to it are followed and the rest of the text is tidied.
 std::string CanonicalPath(const std::string& path);
 
 // Whether the device at path is /dev/console or a console that either list names. A list that
