@@ -151,10 +151,14 @@ TEST_P(EventThreadMethodTest, AHandlerThatRaisesEndsWatchingIsReportedOnceAndReo
   PumpFor(std::chrono::milliseconds(100));
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(seenCount(), 1u);
+  // The loop ended without its closing steps: the driver's queues keep what arrived.
+  EXPECT_EQ(PurgesWith(15), 0);
+  EXPECT_EQ(fake.InputQueued(), 2u);
 
   raise = false;
   port.Close();
   EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(PurgesWith(15), 0) << "the ended loop's closing purge ran at Close";
   port.Open();
   fake.Receive("c");
   EXPECT_TRUE(PumpUntil([&] { return calls == 2; }));
@@ -298,18 +302,28 @@ TEST_F(EventThreadTest, AnOutstandingWaitIsEndedBeforeTheDeviceIsClosed) {
   EXPECT_LT(mask, close);
 }
 
-TEST_F(EventThreadTest, DeviceGoneEndsWatchingWithOneReportAndNoSpinning) {
+// The errors with which a completed wait says that the device has gone: a USB adapter pulled
+// out (5, 22 or 31, depending on the adapter's driver), a handle that no longer works (6) and a
+// hang-up (1167).
+class DeviceGoneTest : public EventThreadTest,
+                       public ::testing::WithParamInterface<std::uint32_t> {};
+
+INSTANTIATE_TEST_SUITE_P(GoneErrors, DeviceGoneTest, ::testing::Values(5u, 6u, 22u, 31u, 1167u),
+                         [](const auto& info) { return "error" + std::to_string(info.param); });
+
+TEST_P(DeviceGoneTest, EndsWatchingWithOneReportAndNoFurtherWait) {
   std::atomic<int> calls{0};
   port.OnRxChar = [&](TObject*, int) { ++calls; };
   OpenQuietly();
-  fake.HangUp(drv::kErrorDeviceNotConnected);
+  fake.HangUp(GetParam());
   ASSERT_TRUE(PumpUntil([&] { return reports.Count() == 1; }));
   PumpFor(std::chrono::milliseconds(200));
   EXPECT_EQ(reports.Count(), 1u);
   EXPECT_EQ(fake.CountOf("WaitCommEvent"), 0);  // no wait after the failed one
   EXPECT_EQ(calls, 0);
   const std::vector<std::exception_ptr> r = reports.Reports();
-  EXPECT_EQ(MessageOf(r[0]), "Unable to get async status (win error code: 1167)");
+  EXPECT_EQ(MessageOf(r[0]),
+            "Unable to get async status (win error code: " + std::to_string(GetParam()) + ")");
   EXPECT_TRUE(port.Connected());
   port.Close();
   EXPECT_FALSE(port.Connected());

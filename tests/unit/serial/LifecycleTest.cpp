@@ -100,6 +100,25 @@ TEST_F(LifecycleTest, CloseAbortsTransfersStopsTheWatcherClosesTheDeviceThenOnCl
   EXPECT_EQ(fake.CountOf("CloseHandle"), 1);
 }
 
+TEST_F(LifecycleTest, ARefusedEventMaskStillOpensAndTheWatcherSaysOnceThatItCannotWait) {
+  ReportCollector reports;
+  fake.FailNext("SetCommMask", 87);
+  port.Open();  // the mask's result is not the open's business
+  EXPECT_TRUE(port.Connected());
+  EXPECT_TRUE(port.ThreadStarted());
+  EXPECT_EQ(log, Names{"OnOpen"});
+  // With no mask the driver refuses every wait: one report, then no further attempt.
+  ASSERT_TRUE(PumpUntil([&] { return reports.Count() == 1; }));
+  PumpFor(std::chrono::milliseconds(200));
+  EXPECT_EQ(reports.Count(), 1u);
+  EXPECT_EQ(MessageOf(reports.Reports()[0]), "Unable to get async status (win error code: 87)");
+  EXPECT_EQ(fake.CountOf("WaitCommEvent"), 1);
+  port.Close();
+  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(fake.IsOpen());
+  EXPECT_EQ(log, (Names{"OnOpen", "OnClose"}));
+}
+
 TEST_F(LifecycleTest, RefusedLineSettingsAtOpenCloseTheDeviceAndRaiseCode7) {
   fake.FailNext("SetCommState", 31);
   const EComPort e = CatchComPort([&] { port.Open(); });
