@@ -221,8 +221,8 @@ and 9 before the changes below. The latency of
 the component is thus a few hand-overs: tens of microseconds, of the order of the time one
 character takes on the tool's 115200-baud line (87 us). Meeting 1.5x would need the main loop
 to poll the tty itself (a socket notifier in the GUI loop, say), doing away with the engine
-and event threads that give the port its Windows semantics and the component its specified
-watcher.
+thread that gives the port its Windows semantics, and with the component's event thread and
+its hand-over of each event to the main thread.
 
 ## 2. Receive throughput
 
