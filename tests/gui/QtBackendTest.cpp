@@ -344,6 +344,18 @@ TEST_F(QtBackendTest, MovingTheWindowUpdatesTheFormAndMovesTheWindowOnce) {
   window->removeEventFilter(&recorder);
 }
 
+// Before the window is shown its frame is guessed, never smaller than the client area; once
+// shown it is the window's own.
+TEST_F(QtBackendTest, OuterSizeIsTheWindowWithItsFrame) {
+  backend.CreatePeers(form);
+  const gui::Size guessed = backend.OuterSize(form);
+  EXPECT_GE(guessed.Width, 297);
+  EXPECT_GT(guessed.Height, 198) << "a caption above the client area";
+  backend.Show(form);
+  const QRect frame = QtBackend::WindowOf(form)->frameGeometry();
+  EXPECT_EQ(backend.OuterSize(form), (gui::Size{frame.width(), frame.height()}));
+}
+
 TEST_F(QtBackendTest, ErrorBoxIsACriticalMessageBoxWithTheTitleAndOneOkButton) {
   backend.SetErrorBoxHook(nullptr);
   backend.CreatePeers(form);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "gui/Forms.h"
 #include "gui/win32/Win32Backend.h"
@@ -297,6 +298,50 @@ TEST_F(Win32BackendTest, CloseAsksTheFormAndMovingTheWindowUpdatesItsPosition) {
   EXPECT_TRUE(form.Closed());
   EXPECT_EQ(asked, 2);
   EXPECT_FALSE(IsWindowVisible(window));
+}
+
+// Where the form's window went, one entry per WM_MOVE.
+std::vector<POINT> windowMoves;
+WNDPROC formProcedure = nullptr;
+
+LRESULT CALLBACK RecordMoves(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_MOVE) {
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    windowMoves.push_back(POINT{r.left, r.top});
+  }
+  return CallWindowProcA(formProcedure, hwnd, msg, wParam, lParam);
+}
+
+// A drag ends in one move; the form takes both coordinates from it and the window is not
+// sent through the corner of the new left and the old top.
+TEST_F(Win32BackendTest, MovingTheWindowMovesItOnceAndTheFormFollows) {
+  backend.CreatePeers(form);
+  backend.Show(form);
+  HWND window = Win32Backend::WindowOf(form);
+  windowMoves.clear();
+  formProcedure = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordMoves)));
+
+  SetWindowPos(window, nullptr, 333, 222, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(formProcedure));
+  EXPECT_EQ(form.Left(), 333);
+  EXPECT_EQ(form.Top(), 222);
+  ASSERT_EQ(windowMoves.size(), 1u) << "moves for one move to 333,222";
+  EXPECT_EQ(windowMoves[0].x, 333);
+  EXPECT_EQ(windowMoves[0].y, 222);
+}
+
+// The outer size the backend reports is the native window's.
+TEST_F(Win32BackendTest, OuterSizeIsTheWindowWithItsFrame) {
+  const gui::Size before = backend.OuterSize(form);
+  backend.CreatePeers(form);
+  RECT r;
+  GetWindowRect(Win32Backend::WindowOf(form), &r);
+  EXPECT_EQ(before.Width, r.right - r.left);
+  EXPECT_EQ(before.Height, r.bottom - r.top);
+  EXPECT_GT(before.Width, 297);
+  EXPECT_GT(before.Height, 198);
 }
 
 TEST_F(Win32BackendTest, ScreensListThePrimaryWorkAreaFirst) {
