@@ -100,6 +100,25 @@ TEST(ReceiveRules, LineErrorsAndBreaks) {
   EXPECT_EQ(Drain(q), "z") << "a break queues no byte";
 }
 
+// A network line reports line errors out of band: there 0xFF and what follows it are data.
+TEST(ReceiveRules, AnUnmarkedQueueTakesMarkSequencesAsData) {
+  drv::posix::ReceiveRules rules;
+  rules.eventChar = '#';
+  ReceiveQueue q;
+  q.SetRules(rules);
+  q.SetMarked(false);
+  const std::string raw = "x" + kMark + "q" + std::string(1, '\xFF') + kMark + "z";
+  const auto a = Feed(q, raw.substr(0, 2));
+  EXPECT_EQ(a.errors, 0u) << "0xFF split from what follows it";
+  const auto b = Feed(q, raw.substr(2));
+  EXPECT_EQ(b.errors, 0u);
+  EXPECT_EQ(b.events, drv::kEvRxChar);
+  EXPECT_EQ(Drain(q), raw);
+
+  q.SetMarked(true);
+  EXPECT_EQ(Feed(q, kMark + "q").errors, drv::kCeFrame) << "marked again";
+}
+
 TEST(ReceiveRules, EightyPercentOncePerCrossingAndNoByteLostOnShrinking) {
   ReceiveQueue q;
   q.SetLimit(10);

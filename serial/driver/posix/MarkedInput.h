@@ -1,7 +1,8 @@
 // Decodes the byte stream of a tty in PARMRK mode, where the line discipline reports line
 // errors in-band: "\377\0c" is byte c received with a parity or framing error, "\377\0\0" is a
 // break, and a real 0xFF byte arrives doubled as "\377\377". A mark may be split across two
-// reads, so the decoder keeps its state between calls.
+// reads, so the decoder keeps its state between calls. Unmarked, for a line that reports its
+// errors out of band (a serial server), every byte is data as it is.
 #pragma once
 
 #include <cstddef>
@@ -19,12 +20,20 @@ class MarkedInputDecoder {
     for (std::size_t i = 0; i < n; ++i) Step(bytes[i], sink);
   }
   void Reset() { state_ = State::kPlain; }
+  void SetMarked(bool marked) {
+    marked_ = marked;
+    Reset();
+  }
 
  private:
   enum class State { kPlain, kAfterMark, kAfterMarkZero };
 
   template <typename Sink>
   void Step(std::uint8_t b, Sink& sink) {
+    if (!marked_) {
+      sink(InputKind::kData, b);
+      return;
+    }
     switch (state_) {
       case State::kPlain:
         if (b == 0xFF) {
@@ -56,6 +65,7 @@ class MarkedInputDecoder {
   }
 
   State state_ = State::kPlain;
+  bool marked_ = true;
 };
 
 }  // namespace drv::posix

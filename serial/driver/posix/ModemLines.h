@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "serial/driver/posix/Line.h"
 #include "serial/driver/posix/LineSettings.h"
 
 namespace drv::posix {
@@ -22,11 +23,11 @@ bool HasModemLines(int fd);
 // Waits in TIOCMIWAIT on a helper thread and reports which of EV_CTS, EV_DSR, EV_RLSD and
 // EV_RING changed. The kernel wakes it on a change; nothing is polled. Only for ttys with
 // modem lines.
-class LineChangeWatcher {
+class LineChangeWatcher final : public LineActivity {
  public:
   using Report = std::function<void(std::uint32_t events)>;
   LineChangeWatcher(int fd, Report report);
-  ~LineChangeWatcher();  // stops and joins
+  ~LineChangeWatcher() override;  // stops and joins
   LineChangeWatcher(const LineChangeWatcher&) = delete;
   LineChangeWatcher& operator=(const LineChangeWatcher&) = delete;
 

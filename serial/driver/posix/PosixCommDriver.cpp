@@ -8,14 +8,15 @@
 #include "runtime/Event.h"
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
+#include "serial/driver/posix/CommPort.h"
 #include "serial/driver/posix/ConsoleGuard.h"
 #include "serial/driver/posix/OverlappedBlock.h"
-#include "serial/driver/posix/TtyPort.h"
+#include "serial/driver/posix/TtyLine.h"
 
 namespace drv {
 namespace {
 
-using posix::TtyPort;
+using posix::CommPort;
 
 thread_local std::uint32_t lastError = kErrorSuccess;
 
@@ -48,7 +49,10 @@ class PosixCommDriver final : public CommDriver {
     // Checked here, below every caller, so that no name or [PORTS] entry reaches a console.
     if (posix::IsSystemConsole(device)) return Fail(kErrorSystemConsole), kInvalidHandle;
     std::uint32_t error = kErrorSuccess;
-    std::shared_ptr<TtyPort> port = TtyPort::Open(device, "zwtty-" + std::to_string(h), &error);
+    std::unique_ptr<posix::Line> line = posix::TtyLine::Open(device, &error);
+    if (!line) return Fail(error), kInvalidHandle;
+    std::shared_ptr<CommPort> port =
+        CommPort::Start(std::move(line), "zwtty-" + std::to_string(h), &error);
     if (!port) return Fail(error), kInvalidHandle;
     std::lock_guard lock(m_);
     ports_[h] = std::move(port);
@@ -56,7 +60,7 @@ class PosixCommDriver final : public CommDriver {
   }
 
   bool CloseHandle(Handle h) override {
-    std::shared_ptr<TtyPort> port;
+    std::shared_ptr<CommPort> port;
     {
       std::lock_guard lock(m_);
       const auto it = ports_.find(h);
@@ -143,7 +147,7 @@ class PosixCommDriver final : public CommDriver {
   std::uint32_t GetLastError() override { return lastError; }
 
  private:
-  std::shared_ptr<TtyPort> Find(Handle h) {
+  std::shared_ptr<CommPort> Find(Handle h) {
     std::lock_guard lock(m_);
     const auto it = ports_.find(h);
     return it == ports_.end() ? nullptr : it->second;
@@ -152,7 +156,7 @@ class PosixCommDriver final : public CommDriver {
   // Without an overlapped block the call is synchronous: the engine still does the work, on a
   // block and event of the call's own, and the caller waits for it.
   template <typename Start>
-  static bool Transfer(TtyPort& port, Overlapped* ov, std::uint32_t* done, Start start) {
+  static bool Transfer(CommPort& port, Overlapped* ov, std::uint32_t* done, Start start) {
     if (ov != nullptr) return Report(start(ov));
     rt::Event finished(true, false);
     Overlapped own;
@@ -166,7 +170,7 @@ class PosixCommDriver final : public CommDriver {
   }
 
   std::mutex m_;
-  std::map<Handle, std::shared_ptr<TtyPort>> ports_;
+  std::map<Handle, std::shared_ptr<CommPort>> ports_;
   Handle next_ = 1;
 };
 

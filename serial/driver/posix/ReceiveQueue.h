@@ -1,6 +1,6 @@
 // The engine's own receive queue: its size, what it holds, and arrivals taken in by the DCB's
 // rules (TakeIntoQueue in ReceivePath.h: PARMRK decoding, NUL discarding, error-character
-// replacement, events and errors). No I/O here: the engine feeds it what it read from the tty.
+// replacement, events and errors). No I/O here: the engine feeds it what it read from the line.
 #pragma once
 
 #include <cstddef>
@@ -20,12 +20,15 @@ class ReceiveQueue {
   };
 
   void SetRules(const ReceiveRules& rules) { rules_ = rules; }
+  // Whether arrivals carry PARMRK marks (a tty) or are data byte for byte (a network line,
+  // where 0xFF is an ordinary byte).
+  void SetMarked(bool marked) { decoder_.SetMarked(marked); }
   // A limit below the content keeps every byte; Free() is 0 until the content fits.
   void SetLimit(std::uint32_t limit);
   std::uint32_t Free() const;
   std::size_t Size() const { return bytes_.size(); }
 
-  // Decodes raw tty input (at most Free() bytes, so that nothing can overflow) into the queue.
+  // Decodes raw line input (at most Free() bytes, so that nothing can overflow) into the queue.
   Arrival Accept(const std::uint8_t* raw, std::size_t n);
   // Moves up to max bytes into dst; returns how many.
   std::uint32_t Take(std::uint8_t* dst, std::uint32_t max);

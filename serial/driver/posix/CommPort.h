@@ -1,19 +1,23 @@
-// One open tty with the behaviour of a Windows serial handle.
+// One open port with the behaviour of a Windows serial handle, over a line that is a tty or a
+// serial server's network port (Line.h).
 //
 // Principles of operation:
-// - One engine thread per port blocks in poll() on the tty and a wake-up eventfd. Its poll
-//   timeout is the earliest deadline of a pending transfer (or of the transmit-drain check);
-//   with nothing pending it sleeps without a timeout, so an idle port costs no wake-ups.
-// - Received bytes go through the PARMRK decoder into the engine's own receive queue, whose
-//   size SetupComm sets. A full queue stops reading from the tty: the bytes wait in the kernel,
-//   whose flow control (if enabled) then holds the sender. Nothing is dropped.
+// - One engine thread per port blocks in poll() on the line's descriptor and a wake-up eventfd.
+//   Its poll timeout is the earliest deadline of a pending transfer (or of the transmit-drain
+//   check); with nothing pending it sleeps without a timeout, so an idle port costs no wake-ups.
+// - Received bytes go into the engine's own receive queue, whose size SetupComm sets, through
+//   the PARMRK decoder when the line marks line errors in-band. A full queue stops reading from
+//   the line: the bytes wait in the kernel, whose flow control (if any) then holds the sender.
+//   Nothing is dropped.
 // - Calls from the component do what can be done at once on the calling thread (take queued
-//   bytes, write what the kernel accepts) and leave the rest to the engine, which completes
+//   bytes, write what the line accepts) and leave the rest to the engine, which completes
 //   the overlapped block and signals its event.
-// - A hang-up (adapter pulled, other side of a pseudo-terminal closed) completes pending
-//   transfers and the pending event wait once with ERROR_DEVICE_NOT_CONNECTED; later
-//   transfers fail at once. The engine stops polling the dead descriptor.
-// All state is guarded by one mutex; the engine drops it only while it sleeps in poll().
+// - A hang-up (adapter pulled, other side of a pseudo-terminal closed, connection lost)
+//   completes pending transfers and the pending event wait once with
+//   ERROR_DEVICE_NOT_CONNECTED; later transfers fail at once. The engine stops polling the dead
+//   descriptor.
+// All state is guarded by one mutex; the engine drops it only while it sleeps in poll(), and
+// SetCommState only while it waits for a line to confirm its settings.
 #pragma once
 
 #include <chrono>
@@ -27,26 +31,24 @@
 #include <thread>
 
 #include "serial/driver/CommTypes.h"
+#include "serial/driver/posix/Line.h"
 #include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/ReceiveQueue.h"
-#include "serial/driver/posix/Termios2.h"
 #include "serial/driver/posix/TransferTimeouts.h"
 #include "serial/driver/posix/TransmitDrain.h"
 
 namespace drv::posix {
 
-class LineChangeWatcher;
-
-class TtyPort {
+class CommPort {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Opens, locks and configures the device; on failure returns nullptr and sets *error.
-  static std::unique_ptr<TtyPort> Open(const std::string& path, const std::string& threadName,
-                                       std::uint32_t* error);
-  ~TtyPort();
-  TtyPort(const TtyPort&) = delete;
-  TtyPort& operator=(const TtyPort&) = delete;
+  // Starts the engine on an open line; on failure returns nullptr and sets *error.
+  static std::unique_ptr<CommPort> Start(std::unique_ptr<Line> line, const std::string& threadName,
+                                         std::uint32_t* error);
+  ~CommPort();
+  CommPort(const CommPort&) = delete;
+  CommPort& operator=(const CommPort&) = delete;
 
   // Stops the engine, aborts what is pending (995), restores the line, closes the device.
   void Close();
@@ -89,15 +91,16 @@ class TtyPort {
     std::optional<Clock::time_point> deadline;
   };
 
-  TtyPort(int fd, int wakeFd, const SavedLineState& saved);
+  CommPort(std::unique_ptr<Line> line, int wakeFd);
 
   void EngineLoop();
   int PollTimeoutMs(Clock::time_point now) const;
   void Wake();
 
   // Receive side.
-  void PullFromTty();
-  bool TopUpFromTty();
+  void PullFromLine();
+  bool TopUpFromLine();
+  void TakeLineReports(const Line::Input& in);
   void ServeReads(Clock::time_point now);
   void StartRead(PendingRead& r, Clock::time_point now);
   bool ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const;
@@ -116,18 +119,18 @@ class TtyPort {
   void CompleteWait(std::uint32_t error, std::uint32_t events);
 
   std::mutex m_;
-  int fd_;
+  std::condition_variable lineAnswered_;  // the engine took input: confirmations may be in
+  std::unique_ptr<Line> line_;
   int wakeFd_;
-  SavedLineState saved_;
   std::thread engine_;
-  std::unique_ptr<LineChangeWatcher> lineWatcher_;
+  std::unique_ptr<LineActivity> lineWatcher_;
 
   bool closed_ = false;
   bool stopping_ = false;
-  bool inputPaused_ = false;   // the engine's poll leaves the tty out: the queue was full
+  bool inputPaused_ = false;   // the engine's poll leaves the line out: the queue was full
   bool hungUp_ = false;        // the device is gone: transfers fail, the engine ignores the fd
-  bool ttyDrained_ = false;    // everything the kernel held after the hang-up has been read
-  bool writeBlocked_ = false;  // the kernel refused more output: wait for POLLOUT
+  bool lineDrained_ = false;   // everything the kernel held after the hang-up has been read
+  bool writeBlocked_ = false;  // the line refused more output: wait for POLLOUT
   bool bytesSentSinceEmpty_ = false;  // EV_TXEMPTY is owed once the output has drained
 
   ReceiveRules rules_;

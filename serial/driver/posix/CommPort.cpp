@@ -1,22 +1,16 @@
 // The calls of a port: each does at once what it can on the calling thread and hands the rest
-// to the engine (TtyEngine.cpp).
-#include "serial/driver/posix/TtyPort.h"
+// to the engine (CommEngine.cpp).
+#include "serial/driver/posix/CommPort.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
 #include "serial/driver/posix/ErrnoToWinError.h"
-#include "serial/driver/posix/ModemLines.h"
 #include "serial/driver/posix/OverlappedBlock.h"
-#include "serial/driver/posix/TtyCalls.h"
 
 namespace drv::posix {
 namespace {
@@ -27,72 +21,45 @@ constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
 constexpr std::uint32_t kAllPurgeFlags =
     kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
 
-std::uint32_t OpenFailure(int fd, int err, ErrnoContext context) {
-  if (fd >= 0) ::close(fd);
-  return WinErrorFromErrno(err, context);
-}
-
 }  // namespace
 
-std::unique_ptr<TtyPort> TtyPort::Open(const std::string& path, const std::string& threadName,
-                                       std::uint32_t* error) {
-  if (path.empty()) {
-    *error = kErrorFileNotFound;
-    return nullptr;
-  }
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *error = OpenFailure(-1, errno, ErrnoContext::kOpen);
-    return nullptr;
-  }
-  // flock keeps out cooperating programs (and root, whom TIOCEXCL does not stop); TIOCEXCL
-  // keeps out every other non-root opener.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    *error = OpenFailure(fd, errno, ErrnoContext::kOpenLock);
-    return nullptr;
-  }
-  termios t{};
-  if (Tty().getAttributes(fd, &t) != 0) {
-    *error = OpenFailure(fd, errno, ErrnoContext::kOpen);
-    return nullptr;
-  }
-  ::ioctl(fd, TIOCEXCL);
-  SavedLineState saved;
-  SaveLineState(fd, saved);
-  MakeRawForEngine(t);
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-    const int err = errno;
-    ::ioctl(fd, TIOCNXCL);
-    *error = OpenFailure(fd, err, ErrnoContext::kOpen);
-    return nullptr;
-  }
-  // No flush here: a real tty starts empty anyway (the kernel drops its buffers at the last
-  // close), and on a pseudo-terminal the other side may answer the open at once; flushing
-  // would race with that answer and lose it.
+std::unique_ptr<CommPort> CommPort::Start(std::unique_ptr<Line> line, const std::string& threadName,
+                                          std::uint32_t* error) {
   const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
-    const int err = errno;
-    RestoreLineState(fd, saved);
-    ::ioctl(fd, TIOCNXCL);
-    *error = OpenFailure(fd, err, ErrnoContext::kOpen);
-    return nullptr;
+    *error = WinErrorFromErrno(errno, ErrnoContext::kOpen);
+    return nullptr;  // the line closes with its owner
   }
-  std::unique_ptr<TtyPort> port(new TtyPort(fd, wakeFd, saved));
+  std::unique_ptr<CommPort> port(new CommPort(std::move(line), wakeFd));
+  {
+    // What the line took in before the engine existed (a server's first bytes, read while its
+    // options were negotiated) is queued like bytes the kernel held at the open.
+    std::lock_guard lock(port->m_);
+    if (port->line_->InputHeld()) port->PullFromLine();
+  }
   port->engine_ = std::thread([p = port.get()] { p->EngineLoop(); });
   pthread_setname_np(port->engine_.native_handle(), threadName.substr(0, 15).c_str());
   *error = kErrorSuccess;
   return port;
 }
 
-TtyPort::TtyPort(int fd, int wakeFd, const SavedLineState& saved)
-    : fd_(fd), wakeFd_(wakeFd), saved_(saved) {}
-
-TtyPort::~TtyPort() {
-  Close();
+CommPort::CommPort(std::unique_ptr<Line> line, int wakeFd)
+    : line_(std::move(line)), wakeFd_(wakeFd) {
+  rx_.SetMarked(line_->MarksLineErrors());
 }
 
-void TtyPort::Close() {
-  std::unique_ptr<LineChangeWatcher> watcher;
+CommPort::~CommPort() {
+  if (engine_.joinable()) {
+    Close();
+  } else if (!closed_) {
+    // The engine never started.
+    line_->Close();
+    ::close(wakeFd_);
+  }
+}
+
+void CommPort::Close() {
+  std::unique_ptr<LineActivity> watcher;
   {
     std::lock_guard lock(m_);
     if (closed_ || stopping_) return;
@@ -102,6 +69,7 @@ void TtyPort::Close() {
     watcher = std::move(lineWatcher_);
     Wake();
   }
+  lineAnswered_.notify_all();
   engine_.join();
   watcher.reset();
   std::lock_guard lock(m_);
@@ -109,35 +77,32 @@ void TtyPort::Close() {
   AbortReads(kErrorOperationAborted);
   AbortWrites(kErrorOperationAborted);
   if (waitOv_) CompleteWait(kErrorOperationAborted, 0);
-  RestoreLineState(fd_, saved_);
-  ::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);
+  line_->Close();
   ::close(wakeFd_);
 }
 
-std::uint32_t TtyPort::SetCommState(const Dcb& dcb) {
-  std::lock_guard lock(m_);
+std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
+  std::unique_lock lock(m_);
   if (closed_) return kErrorInvalidHandle;
   if (const std::uint32_t invalid = ValidateDcb(dcb)) return invalid;
-  termios t{};
-  if (Tty().getAttributes(fd_, &t) != 0) return WinErrorFromErrno(errno, ErrnoContext::kIo);
-  bool arbitraryRate = false;
-  ApplyDcbToTermios(dcb, t, &arbitraryRate);
-  if (::tcsetattr(fd_, TCSANOW, &t) != 0) return WinErrorFromErrno(errno, ErrnoContext::kIo);
-  if (arbitraryRate) {
-    if (const int err = SetArbitraryRate(fd_, dcb.BaudRate)) {
-      return WinErrorFromErrno(err, ErrnoContext::kIo);
-    }
-  }
-  if (const int err = SetModemControl(fd_, ModemControlFor(dcb))) {
-    return WinErrorFromErrno(err, ErrnoContext::kIo);
-  }
+  if (hungUp_) return kErrorDeviceNotConnected;
+  if (const std::uint32_t err = line_->Apply(dcb)) return err;
   rules_ = ReceiveRulesFor(dcb);
   rx_.SetRules(rules_);
+  // A line whose other end confirms settings (a serial server) is given a little time to do
+  // so; the engine reads its answers meanwhile. Without them the port goes on all the same.
+  Clock::time_point until;
+  if (line_->Unconfirmed(&until)) {
+    Wake();
+    while (!stopping_ && !hungUp_ && line_->Unconfirmed(&until) && Clock::now() < until) {
+      lineAnswered_.wait_until(lock, until);
+    }
+    if (!closed_) line_->StopWaitingForConfirmation();
+  }
   return kErrorSuccess;
 }
 
-std::uint32_t TtyPort::SetCommTimeouts(const CommTimeouts& timeouts) {
+std::uint32_t CommPort::SetCommTimeouts(const CommTimeouts& timeouts) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   // Like the Windows driver, a transfer keeps the timeouts it started with.
@@ -145,18 +110,18 @@ std::uint32_t TtyPort::SetCommTimeouts(const CommTimeouts& timeouts) {
   return kErrorSuccess;
 }
 
-std::uint32_t TtyPort::SetupComm(std::uint32_t inQueue, std::uint32_t /*outQueue*/) {
+std::uint32_t CommPort::SetupComm(std::uint32_t inQueue, std::uint32_t /*outQueue*/) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   if (inQueue > kLargestQueue) return kErrorNotEnoughMemory;
   // Size 0 keeps the queue as it is. A smaller queue than its content keeps every byte; the
-  // engine reads no more from the tty until the content fits.
+  // engine reads no more from the line until the content fits.
   if (inQueue != 0) rx_.SetLimit(inQueue);
   Wake();
   return kErrorSuccess;
 }
 
-std::uint32_t TtyPort::SetCommMask(std::uint32_t mask) {
+std::uint32_t CommPort::SetCommMask(std::uint32_t mask) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   // Windows completes an outstanding wait with no events when the mask changes.
@@ -166,8 +131,8 @@ std::uint32_t TtyPort::SetCommMask(std::uint32_t mask) {
   // A queue that filled before anyone asked for EV_RXCHAR takes in nothing more, so no later
   // arrival could raise the event: a reader that drains on EV_RXCHAR would wait for ever.
   if ((mask & kEvRxChar) && rx_.Free() == 0 && rx_.Size() != 0) history_ |= kEvRxChar;
-  if ((mask & kLineEvents) && !lineWatcher_ && !hungUp_ && !stopping_ && HasModemLines(fd_)) {
-    lineWatcher_ = std::make_unique<LineChangeWatcher>(fd_, [this](std::uint32_t events) {
+  if ((mask & kLineEvents) && !lineWatcher_ && !hungUp_ && !stopping_) {
+    lineWatcher_ = line_->WatchLineChanges([this](std::uint32_t events) {
       std::lock_guard watcherLock(m_);
       RaiseEvents(events);
     });
@@ -175,12 +140,12 @@ std::uint32_t TtyPort::SetCommMask(std::uint32_t mask) {
   return kErrorSuccess;
 }
 
-std::uint32_t TtyPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) {
+std::uint32_t CommPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   if (mask_ == 0 || waitOv_ != nullptr || eventMask == nullptr) return kErrorInvalidParameter;
   BeginTransfer(ov);
-  PullFromTty();
+  PullFromLine();
   if (history_ != 0) {
     *eventMask = history_;
     history_ = 0;
@@ -196,8 +161,8 @@ std::uint32_t TtyPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) {
   return kErrorIoPending;
 }
 
-std::uint32_t TtyPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done,
-                                Overlapped* ov) {
+std::uint32_t CommPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done,
+                                 Overlapped* ov) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   if (done) *done = 0;
@@ -207,7 +172,7 @@ std::uint32_t TtyPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
     return kErrorOperationAborted;
   }
   if (hungUp_ && reads_.empty()) {
-    PullFromTty();
+    PullFromLine();
     if (rx_.Size() == 0 && count != 0) {
       RefuseTransfer(ov, kErrorDeviceNotConnected);
       return kErrorDeviceNotConnected;
@@ -219,7 +184,7 @@ std::uint32_t TtyPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
   read.count = count;
   read.plan = PlanRead(timeouts_, count);
   reads_.push_back(read);
-  PullFromTty();  // also serves the reads, this one included when it is first in line
+  PullFromLine();  // also serves the reads, this one included when it is first in line
   if (LoadState(ov) == kStatusPending) {
     Wake();  // a new deadline, or queue space freed
     return kErrorIoPending;
@@ -229,8 +194,8 @@ std::uint32_t TtyPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
-std::uint32_t TtyPort::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* done,
-                                 Overlapped* ov) {
+std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* done,
+                                  Overlapped* ov) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   if (done) *done = 0;
@@ -259,38 +224,34 @@ std::uint32_t TtyPort::WriteFile(const void* buffer, std::uint32_t count, std::u
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
-std::uint32_t TtyPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
+std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
-  PullFromTty();
+  PullFromLine();
   if (errors) *errors = errors_;
   errors_ = 0;
   if (stat) {
     stat->Flags = 0;
-    int kernelIn = 0;
-    if (ttyDrained_ || ::ioctl(fd_, FIONREAD, &kernelIn) != 0) kernelIn = 0;
-    stat->cbInQue = static_cast<std::uint32_t>(rx_.Size()) + static_cast<std::uint32_t>(kernelIn);
+    const std::uint32_t kernelIn = lineDrained_ ? 0 : line_->InputWaiting();
+    stat->cbInQue = static_cast<std::uint32_t>(rx_.Size()) + kernelIn;
     std::uint32_t unsent = 0;
     for (const auto& w : writes_) unsent += w.count - w.written;
-    int kernelOut = 0;
-    if (hungUp_ || Tty().outputQueued(fd_, &kernelOut) != 0) kernelOut = 0;
-    stat->cbOutQue = unsent + static_cast<std::uint32_t>(kernelOut);
+    std::uint32_t kernelOut = 0;
+    if (hungUp_ || !line_->OutputQueued(&kernelOut)) kernelOut = 0;
+    stat->cbOutQue = unsent + kernelOut;
   }
   if (inputPaused_ && rx_.Free() > 0) Wake();  // a served read may have freed queue space
   return kErrorSuccess;
 }
 
-std::uint32_t TtyPort::GetCommModemStatus(std::uint32_t* status) {
+std::uint32_t CommPort::GetCommModemStatus(std::uint32_t* status) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   if (hungUp_) return kErrorDeviceNotConnected;
-  if (const int err = ReadModemStatus(fd_, status)) {
-    return WinErrorFromErrno(err, ErrnoContext::kIo);
-  }
-  return kErrorSuccess;
+  return line_->ModemStatus(status);
 }
 
-std::uint32_t TtyPort::PurgeComm(std::uint32_t flags) {
+std::uint32_t CommPort::PurgeComm(std::uint32_t flags) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
   if (flags == 0 || (flags & ~kAllPurgeFlags) != 0) return kErrorInvalidParameter;
@@ -298,11 +259,10 @@ std::uint32_t TtyPort::PurgeComm(std::uint32_t flags) {
   if (flags & kPurgeRxAbort) AbortReads(kErrorOperationAborted);
   // After a hang-up there is nothing left to clear; the purge still succeeds, so that a port
   // whose device has gone can be closed.
-  if ((flags & kPurgeTxClear) && !hungUp_) ::tcflush(fd_, TCOFLUSH);
-  if (flags & kPurgeRxClear) {
-    rx_.Clear();
-    if (!hungUp_) ::tcflush(fd_, TCIFLUSH);
+  if (!hungUp_ && (flags & (kPurgeTxClear | kPurgeRxClear))) {
+    line_->Purge((flags & kPurgeTxClear) != 0, (flags & kPurgeRxClear) != 0);
   }
+  if (flags & kPurgeRxClear) rx_.Clear();
   Wake();
   return kErrorSuccess;
 }
@@ -312,7 +272,7 @@ std::uint32_t TtyPort::PurgeComm(std::uint32_t flags) {
 // happens under the lock, so a caller that sees the transfer done cannot race its last steps.
 // Taking the lock here made the watcher, woken by the completion, queue behind the engine that
 // was still finishing the same pass.
-std::uint32_t TtyPort::OverlappedOutcome(const Overlapped* ov, std::uint32_t* done) {
+std::uint32_t CommPort::OverlappedOutcome(const Overlapped* ov, std::uint32_t* done) {
   const std::uintptr_t state = LoadState(ov);
   if (state == kStatusPending) return kErrorIoIncomplete;
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);

@@ -8,14 +8,13 @@
 #include <climits>
 #include <cstring>
 
+#include "serial/driver/posix/CommPort.h"
 #include "serial/driver/posix/OverlappedBlock.h"
-#include "serial/driver/posix/TtyCalls.h"
-#include "serial/driver/posix/TtyPort.h"
 
 namespace drv::posix {
 namespace {
 
-int MillisecondsUntil(TtyPort::Clock::time_point deadline, TtyPort::Clock::time_point now) {
+int MillisecondsUntil(CommPort::Clock::time_point deadline, CommPort::Clock::time_point now) {
   if (deadline <= now) return 0;
   // Rounded up: waking a little early would only lead to another, shorter poll.
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
@@ -25,22 +24,26 @@ int MillisecondsUntil(TtyPort::Clock::time_point deadline, TtyPort::Clock::time_
 
 }  // namespace
 
-void TtyPort::Wake() {
+void CommPort::Wake() {
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
-void TtyPort::EngineLoop() {
+void CommPort::EngineLoop() {
   std::unique_lock lock(m_);
   while (!stopping_) {
     pollfd fds[2] = {};
     // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
-    fds[0].fd = hungUp_ ? -1 : fd_;
+    fds[0].fd = hungUp_ ? -1 : line_->Fd();
     inputPaused_ = rx_.Free() == 0;
-    fds[0].events = static_cast<short>((inputPaused_ ? 0 : POLLIN) | (writeBlocked_ ? POLLOUT : 0));
+    const bool lineOutput =
+        !hungUp_ && ((writeBlocked_ && !line_->OutputSuspended()) || line_->OwnOutputWaiting());
+    fds[0].events = static_cast<short>((inputPaused_ ? 0 : POLLIN) | (lineOutput ? POLLOUT : 0));
     fds[1].fd = wakeFd_;
     fds[1].events = POLLIN;
-    const int timeout = PollTimeoutMs(Clock::now());
+    // Input the line already holds is taken at once, as if the descriptor had reported it.
+    const bool inputHeld = !hungUp_ && !inputPaused_ && line_->InputHeld();
+    const int timeout = inputHeld ? 0 : PollTimeoutMs(Clock::now());
     lock.unlock();
     const int ready = ::poll(fds, 2, timeout);
     lock.lock();
@@ -49,12 +52,17 @@ void TtyPort::EngineLoop() {
       std::uint64_t count;
       [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
     }
+    if (inputHeld) PullFromLine();
     if (ready > 0 && fds[0].fd >= 0 && fds[0].revents != 0) {
       const short revents = fds[0].revents;
-      if (revents & (POLLIN | POLLHUP | POLLERR)) PullFromTty();
+      if (revents & (POLLIN | POLLHUP | POLLERR)) PullFromLine();
       if (revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp();
-      if (revents & POLLOUT) writeBlocked_ = false;
+      if ((revents & POLLOUT) && !hungUp_) {
+        writeBlocked_ = false;
+        if (!line_->FlushOwnOutput()) HangUp();
+      }
     }
+    lineAnswered_.notify_all();
     const auto now = Clock::now();
     ServeReads(now);
     if (!writes_.empty() && !hungUp_) PushWrites(now);
@@ -62,7 +70,7 @@ void TtyPort::EngineLoop() {
   }
 }
 
-int TtyPort::PollTimeoutMs(Clock::time_point now) const {
+int CommPort::PollTimeoutMs(Clock::time_point now) const {
   std::optional<Clock::time_point> next;
   auto consider = [&next](const std::optional<Clock::time_point>& t) {
     if (t && (!next || *t < *next)) next = t;
@@ -81,57 +89,62 @@ int TtyPort::PollTimeoutMs(Clock::time_point now) const {
 
 // ---- receive ----
 
-void TtyPort::PullFromTty() {
+void CommPort::PullFromLine() {
   ServeReads(Clock::now());
-  if (ttyDrained_ || stopping_) return;
+  if (lineDrained_ || stopping_) return;
   std::uint8_t chunk[4096];
   for (;;) {
-    // Decoding never yields more bytes than it reads, so reading at most the free space
-    // can never overflow the queue.
+    // A line never yields more bytes than it reads, nor decoding more than it is given, so
+    // reading at most the free space can never overflow the queue.
     const std::uint32_t room = rx_.Free();
     if (room == 0) return;
-    const ssize_t n = ::read(fd_, chunk, std::min<std::size_t>(room, sizeof chunk));
-    if (n > 0) {
-      const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, static_cast<std::size_t>(n));
+    const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
+    if (in.bytes > 0) {
+      const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, in.bytes);
       if (arrival.errors != 0) RecordErrors(arrival.errors);
       RaiseEvents(arrival.events);
-      ServeReads(Clock::now());
-      if (static_cast<std::size_t>(n) < std::min<std::size_t>(room, sizeof chunk)) return;
-      continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    // End of file or EIO: the device is gone. What it sent before is in the queue now.
-    ttyDrained_ = true;
-    HangUp();
-    return;
+    TakeLineReports(in);
+    if (in.bytes > 0) ServeReads(Clock::now());
+    if (in.gone) {
+      // The device is gone. What it sent before is in the queue now.
+      lineDrained_ = true;
+      HangUp();
+      return;
+    }
+    if (!in.more) return;
   }
 }
 
-// One chunk from the tty into the empty queue, for a read being served; false when the tty has
-// nothing now. Endings and line errors are left to PullFromTty, which may complete reads.
-bool TtyPort::TopUpFromTty() {
-  if (ttyDrained_ || hungUp_ || stopping_ || rules_.abortOnError || rx_.Size() != 0) return false;
+// Errors and events the line reported beside its data (a serial server's notifications).
+void CommPort::TakeLineReports(const Line::Input& in) {
+  if (in.errors != 0) RecordErrors(in.errors);
+  if (in.events != 0) RaiseEvents(in.events);
+}
+
+// One chunk from the line into the empty queue, for a read being served; false when the line
+// has nothing now. Endings and line errors are left to PullFromLine, which may complete reads.
+bool CommPort::TopUpFromLine() {
+  if (lineDrained_ || hungUp_ || stopping_ || rules_.abortOnError || rx_.Size() != 0) return false;
   std::uint8_t chunk[4096];
   const std::uint32_t room = rx_.Free();
   if (room == 0) return false;
-  ssize_t n;
-  do {
-    n = ::read(fd_, chunk, std::min<std::size_t>(room, sizeof chunk));
-  } while (n < 0 && errno == EINTR);
-  if (n <= 0) return false;
-  const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, static_cast<std::size_t>(n));
-  if (arrival.errors != 0) RecordErrors(arrival.errors);
-  RaiseEvents(arrival.events);
-  return true;
+  const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
+  if (in.bytes > 0) {
+    const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, in.bytes);
+    if (arrival.errors != 0) RecordErrors(arrival.errors);
+    RaiseEvents(arrival.events);
+  }
+  TakeLineReports(in);  // no abort here: abort-on-error lines are not topped up
+  return in.bytes > 0;
 }
 
-void TtyPort::StartRead(PendingRead& r, Clock::time_point now) {
+void CommPort::StartRead(PendingRead& r, Clock::time_point now) {
   r.started = true;
   if (r.plan.totalMs) r.totalDeadline = now + std::chrono::milliseconds(*r.plan.totalMs);
 }
 
-bool TtyPort::ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const {
+bool CommPort::ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const {
   if (r.got == r.count || r.plan.returnAtOnce) return true;
   if (r.got > 0 && (r.plan.returnOnFirstBytes || (starting && r.plan.returnIfAnyQueued))) {
     return true;
@@ -144,7 +157,7 @@ bool TtyPort::ReadIsDone(const PendingRead& r, Clock::time_point now, bool start
   return false;
 }
 
-void TtyPort::ServeReads(Clock::time_point now) {
+void CommPort::ServeReads(Clock::time_point now) {
   while (!reads_.empty()) {
     PendingRead& r = reads_.front();
     // What is there when a read starts decides whether it may complete at once.
@@ -155,7 +168,7 @@ void TtyPort::ServeReads(Clock::time_point now) {
     // (cbInQue counts it), not only the queue's share of it.
     const bool takesWhatIsThere =
         r.plan.returnAtOnce || r.plan.returnOnFirstBytes || (starting && r.plan.returnIfAnyQueued);
-    while (takesWhatIsThere && r.got + take < r.count && TopUpFromTty()) {
+    while (takesWhatIsThere && r.got + take < r.count && TopUpFromLine()) {
       take += rx_.Take(r.buffer + r.got + take, r.count - r.got - take);
     }
     if (take > 0) {
@@ -175,26 +188,25 @@ void TtyPort::ServeReads(Clock::time_point now) {
 
 // ---- transmit ----
 
-void TtyPort::StartWrite(PendingWrite& w, Clock::time_point now) {
+void CommPort::StartWrite(PendingWrite& w, Clock::time_point now) {
   w.started = true;
   if (w.totalMs) w.deadline = now + std::chrono::milliseconds(*w.totalMs);
 }
 
-void TtyPort::PushWrites(Clock::time_point now) {
+void CommPort::PushWrites(Clock::time_point now) {
   writeBlocked_ = false;
   while (!writes_.empty()) {
     PendingWrite& w = writes_.front();
     if (!w.started) StartWrite(w, now);
     while (w.written < w.count) {
-      const ssize_t n = ::write(fd_, w.buffer + w.written, w.count - w.written);
+      const long n = line_->Write(w.buffer + w.written, w.count - w.written);
       if (n > 0) {
         w.written += static_cast<std::uint32_t>(n);
         bytesSentSinceEmpty_ = true;
         drainChecks_.Reset();
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (n == 0) {
         writeBlocked_ = true;
         break;
       }
@@ -213,26 +225,26 @@ void TtyPort::PushWrites(Clock::time_point now) {
 
 // EV_TXEMPTY means the last byte has left. The kernel offers no wake-up for an empty output
 // queue (tcdrain would block the engine), so once the engine has handed over everything it
-// asks TIOCOUTQ; if bytes remain it checks again when they should have left at the line rate,
-// and less and less often while a held line lets nothing leave (TransmitDrain.h).
-void TtyPort::CheckTransmitDrained(Clock::time_point now) {
+// asks the line (TIOCOUTQ); if bytes remain it checks again when they should have left at the
+// line rate, and less and less often while a held line lets nothing leave (TransmitDrain.h).
+void CommPort::CheckTransmitDrained(Clock::time_point now) {
   drainCheckAt_.reset();
   if (!writes_.empty() || !bytesSentSinceEmpty_) return;
-  int queued = 0;
-  if (hungUp_ || Tty().outputQueued(fd_, &queued) != 0 || queued <= 0) {
+  std::uint32_t queued = 0;
+  if (hungUp_ || !line_->OutputQueued(&queued) || queued == 0) {
     bytesSentSinceEmpty_ = false;
     drainChecks_.Reset();
     if (!hungUp_) RaiseEvents(kEvTxEmpty);
     return;
   }
-  const std::uint64_t ms = drainChecks_.NextWaitMs(static_cast<std::uint32_t>(queued),
-                                                   rules_.bitsPerCharacter, rules_.bitsPerSecond);
+  const std::uint64_t ms =
+      drainChecks_.NextWaitMs(queued, rules_.bitsPerCharacter, rules_.bitsPerSecond);
   drainCheckAt_ = now + std::chrono::milliseconds(ms);
 }
 
 // ---- events, errors, endings ----
 
-void TtyPort::RaiseEvents(std::uint32_t events) {
+void CommPort::RaiseEvents(std::uint32_t events) {
   history_ |= events & mask_;
   if (waitOv_ && history_ != 0) {
     const std::uint32_t occurred = history_;
@@ -241,7 +253,7 @@ void TtyPort::RaiseEvents(std::uint32_t events) {
   }
 }
 
-void TtyPort::RecordErrors(std::uint32_t errors) {
+void CommPort::RecordErrors(std::uint32_t errors) {
   errors_ |= errors;
   if (rules_.abortOnError) {
     AbortReads(kErrorOperationAborted);
@@ -249,7 +261,7 @@ void TtyPort::RecordErrors(std::uint32_t errors) {
   }
 }
 
-void TtyPort::CompleteWait(std::uint32_t error, std::uint32_t events) {
+void CommPort::CompleteWait(std::uint32_t error, std::uint32_t events) {
   *waitMask_ = events;
   Overlapped* ov = waitOv_;
   waitOv_ = nullptr;
@@ -257,14 +269,14 @@ void TtyPort::CompleteWait(std::uint32_t error, std::uint32_t events) {
   CompleteTransfer(ov, error, error == kErrorSuccess ? sizeof(std::uint32_t) : 0);
 }
 
-void TtyPort::AbortReads(std::uint32_t error) {
+void CommPort::AbortReads(std::uint32_t error) {
   while (!reads_.empty()) {
     CompleteTransfer(reads_.front().ov, error, reads_.front().got);
     reads_.pop_front();
   }
 }
 
-void TtyPort::AbortWrites(std::uint32_t error) {
+void CommPort::AbortWrites(std::uint32_t error) {
   while (!writes_.empty()) {
     CompleteTransfer(writes_.front().ov, error, writes_.front().written);
     writes_.pop_front();
@@ -275,7 +287,7 @@ void TtyPort::AbortWrites(std::uint32_t error) {
   bytesSentSinceEmpty_ = false;
 }
 
-void TtyPort::HangUp() {
+void CommPort::HangUp() {
   if (hungUp_) return;
   hungUp_ = true;
   ServeReads(Clock::now());

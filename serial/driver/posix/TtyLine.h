@@ -1,0 +1,40 @@
+// A tty as a port's line: opened exclusively, in raw mode with line errors marked in-band
+// (PARMRK), the DCB applied through termios and the modem-line ioctls, and the original line
+// state given back at close.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/driver/posix/Line.h"
+#include "serial/driver/posix/Termios2.h"
+
+namespace drv::posix {
+
+class TtyLine final : public Line {
+ public:
+  // Opens, locks and sets up the device; on failure returns nullptr and sets *error.
+  static std::unique_ptr<TtyLine> Open(const std::string& path, std::uint32_t* error);
+  ~TtyLine() override;
+
+  int Fd() const override { return fd_; }
+  bool MarksLineErrors() const override { return true; }
+  Input Read(std::uint8_t* buffer, std::size_t max) override;
+  std::uint32_t InputWaiting() override;
+  long Write(const std::uint8_t* data, std::size_t n) override;
+  bool OutputQueued(std::uint32_t* queued) override;
+  std::uint32_t Apply(const Dcb& dcb) override;
+  std::uint32_t ModemStatus(std::uint32_t* status) override;
+  void Purge(bool transmit, bool receive) override;
+  std::unique_ptr<LineActivity> WatchLineChanges(LineChangeReport report) override;
+  void Close() override;
+
+ private:
+  TtyLine(int fd, const SavedLineState& saved) : fd_(fd), saved_(saved) {}
+
+  int fd_;
+  SavedLineState saved_;
+};
+
+}  // namespace drv::posix
