@@ -22,6 +22,10 @@ constexpr const char* kKeyLeft = "LEFT";
 constexpr const char* kKeyComPort = "COM PORT";
 constexpr int kDefaultPosition = 200;
 
+std::string_view WakeText() {
+  return {reinterpret_cast<const char*>(&WakeByte), 1};
+}
+
 std::string SettingsPath() {
   return AppDir + kSettingsFileName;
 }
@@ -155,7 +159,7 @@ void TForm1::cmdOpenClick(TObject*) {
   Timer2.SetEnabled(false);
   cmdClose.SetEnabled(true);
   cmdOpen.SetEnabled(false);
-  sBar.SetPanelText("COM Port opened, switch Box to Power ON");
+  SetStatus("COM Port opened, switch Box to Power ON", RunStep::PortOpened);
 }
 
 void TForm1::cmdCloseClick(TObject*) {
@@ -170,8 +174,8 @@ void TForm1::cmdCloseClick(TObject*) {
   cmdClose.SetEnabled(false);
   cmdErase.SetEnabled(false);
   chkConf.SetEnabled(false);
-  sBar.SetPanelText("COM Port closed, please switch Box to Power OFF");
-  Label1.SetCaption("COMPLETE");
+  SetStatus("COM Port closed, please switch Box to Power OFF", RunStep::PortClosed);
+  SetStateWord("COMPLETE");
 }
 
 void TForm1::ClosePort() {
@@ -219,7 +223,11 @@ void TForm1::ReadAndScan(int count, Scan scan) {
   while (remaining > 0) {
     const int piece = std::min(remaining, static_cast<int>(ReceiveBuffer.size()));
     const int n = Cx1.Read(ReceiveBuffer.data(), piece);
-    if (n > 0) scan(BytesToText(ReceiveBuffer.data(), n));
+    if (n > 0) {
+      const std::string text = BytesToText(ReceiveBuffer.data(), n);
+      scan(text);
+      if (Observer) Observer->Received(text);
+    }
     if (n < piece) return;
     remaining -= piece;
   }
@@ -256,10 +264,12 @@ void TForm1::Timer1Timer(TObject*) {
   if (WakeTicks > 39) Timer1.SetEnabled(false);
   if (WakingUp == 1) {
     Cx1.Write(&WakeByte, 1);
-    sBar.SetPanelText("Serial connected, sending stopbit (" + std::to_string(WakeTicks) + ")");
+    NotifySent(WakeText());
+    SetStatus("Serial connected, sending stopbit (" + std::to_string(WakeTicks) + ")",
+              RunStep::Waking);
   } else {
     Timer1.SetEnabled(false);
-    sBar.SetPanelText("Receiver connected");
+    SetStatus("Receiver connected", RunStep::Ready);
     cmdErase.SetEnabled(true);
     chkConf.SetEnabled(true);
   }
@@ -269,16 +279,38 @@ void TForm1::cmdEraseClick(TObject*) {
   if (!Cx1.Connected()) return;
   cmdErase.SetEnabled(false);
   chkConf.SetEnabled(false);
-  sBar.SetPanelText("Erasing data, please wait");
+  SetStatus("Erasing data, please wait", RunStep::Erasing);
   Erasing = 1;
-  Cx1.WriteString(std::string(chkConf.Checked() ? EraseScriptWithConfig : EraseScriptUserOnly));
+  const std::string_view line = chkConf.Checked() ? EraseScriptWithConfig : EraseScriptUserOnly;
+  Cx1.WriteString(std::string(line));
+  NotifySent(line);
   Cx1.Write(&WakeByte, 1);
-  Label1.SetCaption("WORKING");
+  NotifySent(WakeText());
+  SetStateWord("WORKING");
 }
 
 void TForm1::Timer2Timer(TObject*) {
   Timer2.SetEnabled(false);
   Erasing = 0;
-  sBar.SetPanelText("Complete, please switch Box to Power OFF");
+  SetStatus("Complete, please switch Box to Power OFF", RunStep::Complete);
   cmdClose.Click();
+}
+
+void TForm1::SetStatus(const std::string& text, RunStep step) {
+  sBar.SetPanelText(text);
+  step_ = step;
+  NotifyProgress();
+}
+
+void TForm1::SetStateWord(const char* word) {
+  Label1.SetCaption(word);
+  NotifyProgress();
+}
+
+void TForm1::NotifyProgress() {
+  if (Observer) Observer->Progressed({step_, sBar.PanelText(), Label1.Caption()});
+}
+
+void TForm1::NotifySent(std::string_view bytes) {
+  if (Observer) Observer->Sent(bytes);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/ModuleState.h"
+#include "app/RunObserver.h"
 #include "gui/Forms.h"
 #include "serial/CportX1.h"
 
@@ -50,6 +51,10 @@ class TForm1 : public gui::Form {
   void Timer2Timer(TObject* Sender);
   void Label3Click(TObject* Sender);
 
+  // Told of every status text and state word the handlers set and of the bytes exchanged with
+  // the Box; none by default. Not owned.
+  app::RunObserver* Observer = nullptr;
+
  private:
   // Loads the layout on first use, so the component references can bind to its controls.
   TForm1& Loaded();
@@ -60,6 +65,12 @@ class TForm1 : public gui::Form {
   void ReadAndScan(int count, Scan scan);
   void LeaveReceiveHandler();
   void RunDeferredCloses();
+  void SetStatus(const std::string& text, app::RunStep step);
+  void SetStateWord(const char* word);
+  void NotifyProgress();
+  void NotifySent(std::string_view bytes);
+
+  app::RunStep step_ = app::RunStep::Prepared;
 
   // Deferred work posted to the main thread checks this before touching a destroyed window.
   std::shared_ptr<TForm1*> self_;

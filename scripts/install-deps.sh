@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libsimpleini-dev
+  libsimpleini-dev nlohmann-json3-dev libcli11-dev
   g++-mingw-w64-i686-posix mingw-w64-tools
   wine wine32:i386 wine64
   gcc-multilib

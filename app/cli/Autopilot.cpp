@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
-#include <ostream>
 
+#include "app/cli/TextReport.h"
 #include "serial/driver/DeviceMap.h"
 
 namespace cli {
@@ -17,43 +16,32 @@ const char* const kComplete = "COMPLETE";
 }  // namespace
 
 Autopilot::Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend,
+                     const CliOptions& options, RunReport& report,
+                     std::function<bool()> interrupted)
+    : form_(form),
+      backend_(backend),
+      options_(options),
+      report_(report),
+      interrupted_(std::move(interrupted)),
+      start_(Clock::now()) {}
+
+Autopilot::Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend,
                      const CliOptions& options, std::ostream& out, std::ostream& err,
                      std::function<bool()> interrupted)
     : form_(form),
       backend_(backend),
       options_(options),
-      out_(out),
-      err_(err),
+      ownReport_(std::make_unique<TextReport>(out, err, options.quiet)),
+      report_(*ownReport_),
       interrupted_(std::move(interrupted)),
       start_(Clock::now()) {}
 
-double Autopilot::Elapsed() const {
-  return std::chrono::duration<double>(Clock::now() - start_).count();
-}
-
-void Autopilot::Print(const std::string& line) {
-  if (options_.quiet) return;
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "[%8.3f] ", Elapsed());
-  out_ << stamp << line << std::endl;
-}
-
-void Autopilot::Changed() {
-  const std::string& status = form_.sBar.PanelText();
-  if (status != lastStatus_) {
-    lastStatus_ = status;
-    Print("status: " + status);
-  }
-  const std::string& state = form_.Label1.Caption();
-  if (state != lastState_) {
-    lastState_ = state;
-    Print("state:  " + state);
-  }
+Autopilot::~Autopilot() {
+  if (form_.Observer == &report_) form_.Observer = nullptr;
 }
 
 Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached,
                                    const std::function<bool()>& silenceCounts) {
-  const auto limit = start_ + std::chrono::seconds(options_.timeoutSeconds);
   const auto stall = std::chrono::seconds(options_.stallSeconds);
   for (;;) {
     if (failed_) return Wait::Failed;
@@ -61,7 +49,10 @@ Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached,
     if (interrupted_()) return Wait::Interrupted;
     const auto now = Clock::now();
     auto until = Clock::time_point::max();
-    if (options_.timeoutSeconds > 0) {
+    // A line that waits for Box after Box gives each its time from its first word on.
+    const std::optional<Clock::time_point> counted = options_.loop ? firstHeard_ : start_;
+    if (options_.timeoutSeconds > 0 && counted) {
+      const auto limit = *counted + std::chrono::seconds(options_.timeoutSeconds);
       if (now >= limit) return Wait::TimedOut;
       until = limit;
     }
@@ -90,30 +81,29 @@ Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached,
 void Autopilot::WatchReceiving() {
   auto handler = form_.Cx1.OnRxChar;
   form_.Cx1.OnRxChar = [this, handler](TObject* sender, int count) {
-    if (count > 0) heardAt_ = Clock::now();
+    if (count > 0) {
+      heardAt_ = Clock::now();
+      if (!firstHeard_) firstHeard_ = heardAt_;
+    }
     if (handler) handler(sender, count);
   };
 }
 
 int Autopilot::Finish(int status, const std::string& message) {
-  if (!message.empty()) {
-    if (status == kExitComplete) {
-      out_ << message << std::endl;
-    } else {
-      err_ << "zanowipe-cli: " << message << std::endl;
-    }
-  }
+  message_ = message;
+  report_.Finished(status, message);
   // Closing the window closes the port, as the window's close box would. ("Close COM" would
   // also set the state word "COMPLETE", which a run that stopped early must not show.)
   const bool wasOpen = form_.Cx1.Connected();
   form_.RequestClose();
   backend_.ProcessMessages();
-  if (wasOpen && !form_.Cx1.Connected()) Print("port:   closed");
+  if (wasOpen && !form_.Cx1.Connected()) report_.PortClosed();
   return status;
 }
 
 int Autopilot::Run() {
-  Changed();
+  if (form_.Observer == nullptr) form_.Observer = &report_;
+  report_.Progressed({app::RunStep::Prepared, form_.sBar.PanelText(), form_.Label1.Caption()});
   if (!options_.devicePath.empty()) drv::SetDeviceMapping("COM1", options_.devicePath);
   const std::string port = "COM" + std::to_string(options_.comIndex + 1);
   const std::string device = drv::ResolveDeviceName(port);
@@ -130,23 +120,25 @@ int Autopilot::Run() {
   }
   form_.cboCOM.UserSelect(options_.comIndex);
   WatchReceiving();
-  Print("port:   " + port + (device != port ? " (" + device + ")" : std::string()));
+  report_.PortChosen(port, device);
 
   form_.cmdOpen.UserClick();
   backend_.ProcessMessages();
   if (failed_ || !form_.Cx1.Connected()) return Finish(kExitPortError, "the port did not open");
+  opened_ = true;
 
   auto fail = [&](Wait w, const char* during) -> int {
+    const std::string& status = form_.sBar.PanelText();
     switch (w) {
       case Wait::Failed:
         return Finish(kExitPortError, std::string("failed ") + during);
       case Wait::TimedOut:
         return Finish(kExitTimeout, "timed out after " + std::to_string(options_.timeoutSeconds) +
-                                        " s " + during + " (status: " + lastStatus_ + ")");
+                                        " s " + during + " (status: " + status + ")");
       case Wait::Stalled:
         return Finish(kExitTimeout, "the Box has sent nothing for " +
                                         std::to_string(options_.stallSeconds) + " s " + during +
-                                        " (status: " + lastStatus_ + ")");
+                                        " (status: " + status + ")");
       case Wait::Interrupted:
         return Finish(kExitInterrupted, std::string("interrupted ") + during);
       case Wait::Reached:
@@ -165,8 +157,7 @@ int Autopilot::Run() {
   if (w != Wait::Reached) return fail(w, "while waiting for the Box's console");
 
   if (options_.includeConfig && !form_.chkConf.Checked()) form_.chkConf.UserToggle();
-  Print(std::string("erase:  ") +
-        (form_.chkConf.Checked() ? "user data and configuration" : "user data"));
+  report_.EraseChosen(form_.chkConf.Checked());
   heardAt_ = Clock::now();
   form_.cmdErase.UserClick();
   backend_.ProcessMessages();

@@ -1,11 +1,12 @@
 #include "app/cli/CliOptions.h"
 
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
-#include <vector>
 
+#include "app/cli/LineRun.h"
 #include "serial/driver/DeviceMap.h"
 
 namespace cli {
@@ -35,6 +36,33 @@ std::optional<int> Seconds(const std::string& text, std::string& message, const 
   return static_cast<int>(seconds);
 }
 
+// What --port names, or a message saying what is wrong.
+std::optional<PortChoice> Port(const std::string& given, bool allowTtyS, std::string& message) {
+  PortChoice choice;
+  choice.given = given;
+  const int index = ComIndex(given);
+  if (index >= 0) {
+    choice.comIndex = index;
+  } else if (!given.empty() && given[0] == '/') {
+    choice.comIndex = 0;
+    choice.devicePath = given;
+  } else if (given.empty()) {
+    message = "--port needs COM1..COM8 or a device path";
+    return std::nullopt;
+  } else {
+    message = "--port takes COM1..COM8 or a device path, not '" + given + "'";
+    return std::nullopt;
+  }
+  if (!choice.devicePath.empty() && IsConsoleLikeDevice(choice.devicePath) && !allowTtyS) {
+    const std::string device = drv::CanonicalDeviceName(choice.devicePath);
+    message = "refusing " + choice.devicePath +
+              (device != choice.devicePath ? " (" + device + ")" : "") +
+              ": /dev/ttyS* may be the system console (use --allow-ttyS if it is not)";
+    return std::nullopt;
+  }
+  return choice;
+}
+
 }  // namespace
 
 bool IsConsoleLikeDevice(const std::string& device) {
@@ -42,8 +70,9 @@ bool IsConsoleLikeDevice(const std::string& device) {
 }
 
 std::string CliHelpText() {
-  return R"(Usage: zanowipe-cli [--port PORT] [--include-config] [--yes] [--timeout SECONDS]
-                    [--stall SECONDS]
+  std::string text =
+      R"(Usage: zanowipe-cli [--port PORT]... [--include-config] [--yes] [--timeout SECONDS]
+                    [--stall SECONDS] [--loop] [--record FILE]
 
 Erases the user data of a Box over its serial console, the way the window does it, without a
 window: opens the port, waits for the Box to be switched on and wakes its console, sends the
@@ -51,24 +80,37 @@ erase command line, waits for the console to come back and closes the port. Ever
 and state word is printed with the time since the start. Zanowipe.ini in the current
 directory is read for its [PORTS] section and never written.
 
+With several ports, each runs its own erase at the same time in a process of its own. On a
+terminal a table shows one row per port and is redrawn when something changes; otherwise
+each change is one line that starts with the port.
+
 Options:
   --port PORT          COM1..COM8 (mapped to devices by Zanowipe.ini's [PORTS] section in the
                        current directory; default /dev/ttyUSB0../dev/ttyUSB7), or a device
-                       path such as /dev/ttyUSB0 or /dev/pts/3 (default COM1)
+                       path such as /dev/ttyUSB0 or /dev/pts/3 (default COM1). Give it again
+                       for each further port)";
+  if (!SeveralPortsSupported()) text += " (not on Windows: one port at a time)";
+  text += R"(
   --include-config     erase the configuration as well ("Include configuration")
   -y, --yes            do not ask for confirmation before erasing
-  --timeout SECONDS    give up after SECONDS (default: wait as long as it takes)
+  --timeout SECONDS    give up after SECONDS (default: wait as long as it takes); with --loop,
+                       counted for each Box from its first word
   --stall SECONDS      give up when the Box has sent nothing for SECONDS while it is woken or
                        erasing (default: off). A pulled cable whose adapter stays plugged in,
                        or any real UART, reports nothing: without this (or --timeout) the
                        run then waits for ever.
+  --loop               after a Box has ended (COMPLETE or not), open the port again and wait
+                       for the next Box, until Ctrl-C; then print a summary for each port
+  --record FILE        append one line of JSON to FILE for every Box: when, where, which
+                       erase, what was sent, what the Box said, the result. Each line is
+                       written whole or not at all, and flushed to the disk
   --allow-ttyS         allow a /dev/ttyS* device, which is refused by default because on many
                        machines /dev/ttyS0 is the system console (links are followed). A device
                        that is an active system console is never opened.
-  -q, --quiet          print only errors and the final result
+  -q, --quiet          print only errors and the results
   -h, --help           this text
 
-Exit status:
+Exit status (with several ports, the highest of theirs):
   0    the erase ran and the port closed with the state word COMPLETE
   1    a port error (the port did not open, a transfer failed) or the device went away
   2    bad arguments
@@ -76,60 +118,100 @@ Exit status:
   4    not confirmed
   130  interrupted (Ctrl-C, SIGTERM); the port is closed first
 )";
+  return text;
 }
 
 CliParse ParseCliOptions(int argc, char** argv) {
   CliParse result;
-  CliOptions o;
-  std::vector<std::string> args(argv + 1, argv + argc);
   auto fail = [&](const std::string& message) {
     result.message = "zanowipe-cli: " + message + " (see --help)\n";
     result.exitCode = kExitUsage;
     return result;
   };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") {
-      result.message = CliHelpText();
-      result.exitCode = kExitComplete;
-      return result;
-    } else if (a == "--port") {
-      if (i + 1 >= args.size()) return fail("--port needs COM1..COM8 or a device path");
-      o.port = args[++i];
-    } else if (a == "--include-config") {
-      o.includeConfig = true;
-    } else if (a == "--yes" || a == "-y") {
-      o.yes = true;
-    } else if (a == "--timeout" || a == "--stall") {
-      if (i + 1 >= args.size()) return fail(a + " needs a number of seconds");
-      std::string message;
-      const std::optional<int> seconds = Seconds(args[++i], message, a);
-      if (!seconds) return fail(message);
-      (a == "--timeout" ? o.timeoutSeconds : o.stallSeconds) = *seconds;
-    } else if (a == "--allow-ttyS") {
-      o.allowTtyS = true;
-    } else if (a == "--quiet" || a == "-q") {
-      o.quiet = true;
-    } else {
-      return fail("unknown argument '" + a + "'");
-    }
+
+  CliOptions o;
+  std::vector<std::string> ports;
+  std::optional<std::string> timeout, stall, record;
+  bool help = false;
+  CLI::App app{"zanowipe-cli"};
+  app.set_help_flag();
+  // Unknown arguments are named in this program's own words.
+  app.allow_extras();
+  // Every option that takes a value may also come without one, so that its absence is reported
+  // by the checks below rather than in the parser's words.
+  auto valued = [&](const char* name, auto store) {
+    app.add_option_function<std::string>(name, store)
+        ->expected(0, 1)
+        ->trigger_on_parse()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  };
+  valued("--port", [&](const std::string& v) { ports.push_back(v); });
+  valued("--timeout", [&](const std::string& v) { timeout = v; });
+  valued("--stall", [&](const std::string& v) { stall = v; });
+  valued("--record", [&](const std::string& v) { record = v; });
+  app.add_flag("-h,--help", help);
+  app.add_flag("--include-config", o.includeConfig);
+  app.add_flag("-y,--yes", o.yes);
+  app.add_flag("--allow-ttyS", o.allowTtyS);
+  app.add_flag("-q,--quiet", o.quiet);
+  app.add_flag("--loop", o.loop);
+  app.add_flag("--worker", o.worker);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return fail(e.what());
   }
-  int index = ComIndex(o.port);
-  if (index >= 0) {
-    o.comIndex = index;
-  } else if (!o.port.empty() && o.port[0] == '/') {
-    o.comIndex = 0;
-    o.devicePath = o.port;
-  } else {
-    return fail("--port takes COM1..COM8 or a device path, not '" + o.port + "'");
+  if (help) {
+    result.message = CliHelpText();
+    result.exitCode = kExitComplete;
+    return result;
   }
-  if (!o.devicePath.empty() && IsConsoleLikeDevice(o.devicePath) && !o.allowTtyS) {
-    const std::string device = drv::CanonicalDeviceName(o.devicePath);
-    return fail("refusing " + o.devicePath + (device != o.devicePath ? " (" + device + ")" : "") +
-                ": /dev/ttyS* may be the system console (use --allow-ttyS if it is not)");
+  if (!app.remaining().empty()) return fail("unknown argument '" + app.remaining().front() + "'");
+
+  for (auto [text, name, store] : {std::tuple{&timeout, "--timeout", &o.timeoutSeconds},
+                                   std::tuple{&stall, "--stall", &o.stallSeconds}}) {
+    if (!*text) continue;
+    std::string message;
+    const std::optional<int> seconds = Seconds(**text, message, name);
+    if (!seconds) return fail(message);
+    *store = *seconds;
   }
+  if (record) {
+    if (record->empty()) return fail("--record needs a file name");
+    o.recordPath = *record;
+  }
+
+  if (ports.empty()) ports.push_back("COM1");
+  for (const std::string& given : ports) {
+    std::string message;
+    std::optional<PortChoice> choice = Port(given, o.allowTtyS, message);
+    if (!choice) return fail(message);
+    o.ports.push_back(*choice);
+  }
+  if (o.ports.size() > 1 && !SeveralPortsSupported()) {
+    return fail("several ports at once are not available on this platform; give one --port");
+  }
+  if (o.worker && o.ports.size() != 1) return fail("a worker runs exactly one port");
+  o.port = o.ports.front().given;
+  o.comIndex = o.ports.front().comIndex;
+  o.devicePath = o.ports.front().devicePath;
   result.options = o;
   return result;
+}
+
+std::vector<std::string> WorkerArguments(const CliOptions& options, const PortChoice& port) {
+  std::vector<std::string> args = {"--worker", "--yes", "--port", port.given};
+  if (options.includeConfig) args.push_back("--include-config");
+  if (options.timeoutSeconds > 0) {
+    args.insert(args.end(), {"--timeout", std::to_string(options.timeoutSeconds)});
+  }
+  if (options.stallSeconds > 0) {
+    args.insert(args.end(), {"--stall", std::to_string(options.stallSeconds)});
+  }
+  if (options.allowTtyS) args.push_back("--allow-ttyS");
+  if (options.loop) args.push_back("--loop");
+  if (!options.recordPath.empty()) args.insert(args.end(), {"--record", options.recordPath});
+  return args;
 }
 
 }  // namespace cli

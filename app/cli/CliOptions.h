@@ -3,10 +3,11 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cli {
 
-// Exit statuses, as documented in --help.
+// Exit statuses, as documented in --help. With several ports, the highest of theirs.
 enum ExitStatus : int {
   kExitComplete = 0,
   kExitPortError =
@@ -17,16 +18,30 @@ enum ExitStatus : int {
   kExitInterrupted = 130,
 };
 
+// One --port as given and what it chooses.
+struct PortChoice {
+  std::string given;       // COM1..COM8 or a device path
+  int comIndex = 0;        // list entry chosen: 0 for COM1 .. 7 for COM8
+  std::string devicePath;  // set when a path was given; it is mapped to COM1
+};
+
 struct CliOptions {
-  std::string port = "COM1";  // as given: COM1..COM8 or a device path
-  int comIndex = 0;           // list entry chosen: 0 for COM1 .. 7 for COM8
-  std::string devicePath;     // set when a path was given; it is mapped to COM1
+  // Every --port in the order given (COM1 when none was).
+  std::vector<PortChoice> ports;
+  // The first port: the one a run on a single port drives.
+  std::string port = "COM1";
+  int comIndex = 0;
+  std::string devicePath;
   bool includeConfig = false;
   bool yes = false;
   int timeoutSeconds = 0;  // 0: no limit
   int stallSeconds = 0;    // 0: silence is not watched
   bool allowTtyS = false;
   bool quiet = false;
+  bool loop = false;       // after each Box, wait for the next one until interrupted
+  std::string recordPath;  // empty: no record file
+  // Run as one port's worker for a parent process: events on standard output, no text.
+  bool worker = false;
 };
 
 struct CliParse {
@@ -41,5 +56,8 @@ std::string CliHelpText();
 // /dev/ttyS0 is the system console, and nothing tells the ttyS devices apart. Judged on the
 // device the name leads to, so a link or a roundabout spelling of the path does not hide it.
 bool IsConsoleLikeDevice(const std::string& device);
+// The arguments that make a worker process run `port` as these options ask (program name
+// excluded).
+std::vector<std::string> WorkerArguments(const CliOptions& options, const PortChoice& port);
 
 }  // namespace cli

@@ -1,0 +1,79 @@
+#include "app/cli/TextReport.h"
+
+#include <cstdio>
+#include <ostream>
+
+#include "app/cli/CliOptions.h"
+
+namespace cli {
+
+TextReport::TextReport(std::ostream& out, std::ostream& err, bool quiet, bool summary)
+    : out_(out),
+      err_(err),
+      quiet_(quiet),
+      summary_(summary),
+      start_(std::chrono::steady_clock::now()) {}
+
+void TextReport::Print(const std::string& line) {
+  if (quiet_) return;
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%8.3f] ",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
+  out_ << stamp << line << std::endl;
+}
+
+void TextReport::Progressed(const app::RunProgress& progress) {
+  // A handler may set the same text again; the printout shows changes.
+  if (progress.status != lastStatus_) {
+    lastStatus_ = progress.status;
+    Print("status: " + progress.status);
+  }
+  if (progress.state != lastState_) {
+    lastState_ = progress.state;
+    Print("state:  " + progress.state);
+  }
+}
+
+void TextReport::PortChosen(const std::string& port, const std::string& device) {
+  port_ = port + (device != port ? " (" + device + ")" : std::string());
+  Print("port:   " + port_);
+}
+
+void TextReport::EraseChosen(bool withConfiguration) {
+  Print(std::string("erase:  ") +
+        (withConfiguration ? "user data and configuration" : "user data"));
+}
+
+void TextReport::PortClosed() {
+  Print("port:   closed");
+}
+
+void TextReport::ErrorBox(const std::string& caption, const std::string& text) {
+  err_ << "zanowipe-cli: error box [" << caption << "]: " << text << std::endl;
+}
+
+void TextReport::Problem(const std::string& text) {
+  err_ << "zanowipe-cli: " << text << std::endl;
+}
+
+void TextReport::Finished(int status, const std::string& message) {
+  // A new Box starts from the window's first texts again.
+  lastStatus_.clear();
+  lastState_.clear();
+  if (message.empty()) return;
+  if (status == kExitComplete) {
+    out_ << message << std::endl;
+  } else {
+    err_ << "zanowipe-cli: " << message << std::endl;
+  }
+}
+
+void TextReport::Counted(int, int) {}
+
+void TextReport::Ended(int, int done, int failed) {
+  if (!summary_) return;
+  out_ << "Summary: " << (port_.empty() ? std::string("the port") : port_) << ": " << done
+       << " done, " << failed << " failed" << std::endl;
+}
+
+}  // namespace cli
