@@ -35,7 +35,7 @@ ReceiveOutcome TakeIntoQueue(const std::uint8_t* raw, std::size_t n, MarkedInput
                   rules.eventChar) != queue.end()) {
       out.events |= kEvRxFlag;
     }
-    if (!above80 && queue.size() * 5 >= static_cast<std::size_t>(queueLimit) * 4) {
+    if (!above80 && AtOrAbove80Percent(queue.size(), queueLimit)) {
       above80 = true;
       out.events |= kEvRx80Full;
     }

@@ -18,6 +18,11 @@ struct ReceiveOutcome {
   std::uint32_t errors = 0;  // CE_RXPARITY or CE_FRAME, CE_BREAK
 };
 
+// The EV_RX80FULL threshold: a queue holding size bytes of its limit is at or above 80 %.
+inline bool AtOrAbove80Percent(std::size_t size, std::uint32_t limit) {
+  return size * 5 >= static_cast<std::size_t>(limit) * 4;
+}
+
 // Decodes raw[0..n) and appends the data bytes to queue. above80 is the queue's 80 % latch:
 // EV_RX80FULL fires when the queue reaches 80 % of queueLimit while the latch is clear.
 // The caller bounds n by the queue's free space; decoding never yields more bytes than it

@@ -16,7 +16,7 @@ std::uint32_t ReceiveQueue::Free() const {
 }
 
 bool ReceiveQueue::AtOrAbove80() const {
-  return bytes_.size() * 5 >= static_cast<std::size_t>(limit_) * 4;
+  return AtOrAbove80Percent(bytes_.size(), limit_);
 }
 
 ReceiveQueue::Arrival ReceiveQueue::Accept(const std::uint8_t* raw, std::size_t n) {
