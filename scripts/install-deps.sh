@@ -25,9 +25,19 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
+# One query for the whole list, so a run with nothing missing costs a few milliseconds. A
+# package is there when some architecture of it is installed, or the one asked for
+# ("wine32:i386").
+declare -A installed=()
+while read -r state name; do
+  [ "$state" = ii ] || continue
+  installed[$name]=1
+  installed[${name%%:*}]=1
+done < <(dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' "${packages[@]}" 2>/dev/null || true)
+
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  [ -n "${installed[$p]:-}" ] || missing+=("$p")
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
