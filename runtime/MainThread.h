@@ -26,6 +26,10 @@ void Synchronize(const std::function<void()>& call);
 void Post(std::function<void()> call);
 // Runs every queued call, oldest first. Returns whether any ran. Main thread only.
 bool CheckSynchronize();
+// Runs the queued calls and delivers the messages sent to this thread's hidden windows until
+// neither has anything left; returns whether anything ran. What a GUI loop runs when it is
+// woken, when it is idle and inside ProcessMessages. Main thread only.
+bool ServeHandOver();
 
 // A failure that ended background work (an event watcher whose handler raised, or whose
 // device went away). The report is posted to the main thread, so it never runs inside the

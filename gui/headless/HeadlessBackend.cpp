@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "runtime/HiddenWindow.h"
 #include "runtime/MainThread.h"
 
 namespace gui::headless {
@@ -146,8 +145,7 @@ bool HeadlessBackend::ServeOnce() {
     woken_ = false;
   }
   bool ran = false;
-  ran |= rt::CheckSynchronize();
-  ran |= rt::DeliverSentMessages();
+  ran |= rt::ServeHandOver();
   while (!closes_.empty()) {
     gui::Form* f = closes_.front();
     closes_.pop_front();

@@ -12,27 +12,17 @@
 
 #include "gui/qt/QtLook.h"
 #include "gui/qt/QtPeers.h"
-#include "runtime/HiddenWindow.h"
 #include "runtime/MainThread.h"
 
 namespace gui::qt {
-namespace {
-
-// Runs what other threads handed over, and what they sent to hidden windows, until neither
-// has anything left.
-void ServeHandOver() {
-  while (rt::CheckSynchronize() || rt::DeliverSentMessages()) {
-  }
-}
-
-}  // namespace
 
 QtBackend::QtBackend() {
   // The application object lives in the main thread and outlives every backend, so a queued
   // call on it is safe from any thread at any time.
   rt::SetMainThreadWakeup([] {
     if (QCoreApplication* app = QCoreApplication::instance()) {
-      QMetaObject::invokeMethod(app, &ServeHandOver, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          app, [] { rt::ServeHandOver(); }, Qt::QueuedConnection);
     }
   });
 }
@@ -83,7 +73,8 @@ void QtBackend::Run(gui::Form& form) {
   runLoop_ = &loop;
   runForm_ = &form;
   // Calls handed over before the loop existed would otherwise wait for the next wake-up.
-  QMetaObject::invokeMethod(&loop, &ServeHandOver, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      &loop, [] { rt::ServeHandOver(); }, Qt::QueuedConnection);
   if (!form.Closed()) loop.exec();
   runLoop_ = outerLoop;
   runForm_ = outerForm;
@@ -96,7 +87,7 @@ void QtBackend::FormClosed(gui::Form& form) {
 
 void QtBackend::ProcessMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
-  ServeHandOver();
+  rt::ServeHandOver();
 }
 
 void QtBackend::ShowErrorBox(const std::string& caption, const std::string& text) {

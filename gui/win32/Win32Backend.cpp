@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include "gui/win32/Win32Peers.h"
-#include "runtime/HiddenWindow.h"
 #include "runtime/MainThread.h"
 
 namespace gui::win32 {
@@ -13,16 +12,9 @@ namespace {
 constexpr const char* kWakeClass = "ZanowipeApplication";
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL, which dialog keys send
 
-// Runs what other threads handed over until nothing is left.
-bool ServeHandOver() {
-  bool ran = false;
-  while (rt::CheckSynchronize() || rt::DeliverSentMessages()) ran = true;
-  return ran;
-}
-
 LRESULT CALLBACK WakeProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_NULL) {
-    ServeHandOver();
+    rt::ServeHandOver();
     return 0;
   }
   return DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -134,7 +126,7 @@ void Win32Backend::Show(gui::Form& form) {
 
 void Win32Backend::Dispatch(MSG& msg) {
   if (msg.hwnd == nullptr && msg.message == WM_NULL) {
-    ServeHandOver();
+    rt::ServeHandOver();
     return;
   }
   HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
@@ -154,7 +146,7 @@ void Win32Backend::Run(gui::Form& form) {
     }
     // Idle: calls handed over while the queue was busy run now, then the loop sleeps until
     // the next message (a wake-up is one).
-    if (ServeHandOver()) continue;
+    if (rt::ServeHandOver()) continue;
     WaitMessage();
   }
 }
@@ -169,7 +161,7 @@ void Win32Backend::ProcessMessages() {
     }
     Dispatch(msg);
   }
-  ServeHandOver();
+  rt::ServeHandOver();
 }
 
 void Win32Backend::ShowErrorBox(const std::string& caption, const std::string& text) {

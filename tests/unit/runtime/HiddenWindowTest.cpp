@@ -102,5 +102,29 @@ TEST_F(HiddenWindowTest, ExceptionFromTheProcedureReachesTheSender) {
   EXPECT_EQ(caught, "handler raised");
 }
 
+// The loop every backend runs when woken: a call that a sent message's procedure queues runs
+// in the same round, not at some later wake-up that may never come.
+TEST_F(HiddenWindowTest, ServeHandOverRunsWhatASentMessageQueuedBeforeReturning) {
+  bool handled = false;
+  bool queuedCallRan = false;
+  HiddenWindow window([&](Message&) {
+    handled = true;
+    Post([&] { queuedCallRan = true; });
+  });
+  std::thread sender([&] { window.SendMessageA(kPortEvent, 1, 0); });
+  bool ranAny = false;
+  const auto deadline = std::chrono::steady_clock::now() + milliseconds(test::kGenerousMs);
+  while (!handled && std::chrono::steady_clock::now() < deadline) {
+    ranAny |= ServeHandOver();
+    if (!handled) std::this_thread::yield();
+  }
+  EXPECT_TRUE(handled) << "the sent message was never delivered";
+  EXPECT_TRUE(queuedCallRan) << "the call queued by the window's procedure was left waiting";
+  EXPECT_TRUE(ranAny);
+  sender.join();
+  ServeHandOver();  // whatever the sender queued to wake the loop
+  EXPECT_FALSE(ServeHandOver()) << "nothing was left to run";
+}
+
 }  // namespace
 }  // namespace rt
