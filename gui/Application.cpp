@@ -1,9 +1,9 @@
 // The application object, the one dispatch every handler runs through, and the default
 // exception handler's error box.
+#include "gui/Application.h"
+
 #include <cstdio>
 
-#include "gui/Forms.h"
-#include "runtime/HiddenWindow.h"
 #include "runtime/MainThread.h"
 
 namespace gui {
@@ -17,8 +17,7 @@ void Application::ProcessMessages() {
     backend_->ProcessMessages();
     return;
   }
-  while (rt::CheckSynchronize() || rt::DeliverSentMessages()) {
-  }
+  rt::ServeHandOver();
 }
 
 void Application::ShowException(const std::exception& e) {

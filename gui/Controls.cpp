@@ -1,5 +1,7 @@
 // The visible controls: each setter stores the value and lets the peer show it.
-#include "gui/Forms.h"
+#include "gui/Controls.h"
+
+#include "gui/Application.h"
 
 namespace gui {
 

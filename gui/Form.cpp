@@ -1,5 +1,7 @@
 // The form model: owns its controls and timers, and decides whether a close goes through.
-#include "gui/Forms.h"
+#include "gui/Form.h"
+
+#include "gui/Application.h"
 
 namespace gui {
 

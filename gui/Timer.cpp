@@ -1,5 +1,7 @@
 // The timer model: decides when the backend's clock runs, and keeps a tick from re-entering.
-#include "gui/Forms.h"
+#include "gui/Timer.h"
+
+#include "gui/Application.h"
 
 namespace gui {
 
