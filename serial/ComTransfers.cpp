@@ -24,21 +24,32 @@ class RecordGuard {
   TransferRecord* rec_ = nullptr;
 };
 
-}  // namespace
-
-int TComX::BeginWrite(const void* Buffer, int Count, TransferRecord*& Rec) {
+// Starts a read or write on Rec: the kind first, then the driver's call. A transfer that goes
+// on after the call (997) counts as started; any other failure raises the kind's code.
+template <typename StartCall>
+int BeginTransfer(drv::CommDriver& driver, TransferRecord*& Rec, TTransferKind kind,
+                  StartCall&& start) {
   // Without a record there is no event to complete on; refuse like WaitTransfer does.
   if (!Rec) throw EComPort(CError_InvalidAsync);
-  Rec->Kind = tkWrite;
+  Rec->Kind = kind;
   std::uint32_t done = 0;
-  if (!driver_->WriteFile(deviceHandle_, Buffer, static_cast<std::uint32_t>(Count), &done,
-                          &Rec->Overlapped)) {
-    const std::uint32_t error = driver_->GetLastError();
+  if (!start(&done, &Rec->Overlapped)) {
+    const std::uint32_t error = driver.GetLastError();
     if (error != drv::kErrorIoPending) {
-      throw EComPort(CError_WriteFailed, static_cast<std::int32_t>(error));
+      throw EComPort(TransferErrorCode(kind), static_cast<std::int32_t>(error));
     }
   }
   return static_cast<int>(done);
+}
+
+}  // namespace
+
+int TComX::BeginWrite(const void* Buffer, int Count, TransferRecord*& Rec) {
+  return BeginTransfer(
+      *driver_, Rec, tkWrite, [&](std::uint32_t* done, drv::Overlapped* overlapped) {
+        return driver_->WriteFile(deviceHandle_, Buffer, static_cast<std::uint32_t>(Count), done,
+                                  overlapped);
+      });
 }
 
 int TComX::BeginWriteString(const std::string& Str, TransferRecord*& Rec) {
@@ -49,17 +60,11 @@ int TComX::BeginWriteString(const std::string& Str, TransferRecord*& Rec) {
 }
 
 int TComX::BeginRead(void* Buffer, int Count, TransferRecord*& Rec) {
-  if (!Rec) throw EComPort(CError_InvalidAsync);
-  Rec->Kind = tkRead;
-  std::uint32_t done = 0;
-  if (!driver_->ReadFile(deviceHandle_, Buffer, static_cast<std::uint32_t>(Count), &done,
-                         &Rec->Overlapped)) {
-    const std::uint32_t error = driver_->GetLastError();
-    if (error != drv::kErrorIoPending) {
-      throw EComPort(CError_ReadFailed, static_cast<std::int32_t>(error));
-    }
-  }
-  return static_cast<int>(done);
+  return BeginTransfer(
+      *driver_, Rec, tkRead, [&](std::uint32_t* done, drv::Overlapped* overlapped) {
+        return driver_->ReadFile(deviceHandle_, Buffer, static_cast<std::uint32_t>(Count), done,
+                                 overlapped);
+      });
 }
 
 int TComX::WaitTransfer(TransferRecord*& Rec) {

@@ -1,6 +1,7 @@
 #include "serial/TransferRecord.h"
 
 #include "runtime/Event.h"
+#include "serial/ComErrors.h"
 
 void NewTransferRecord(TransferRecord*& Rec) {
   Rec = new TransferRecord{};
@@ -17,5 +18,5 @@ void FreeTransferRecord(TransferRecord*& Rec) {
 }
 
 int TransferErrorCode(TTransferKind kind) {
-  return kind == tkWrite ? 2 : 3;
+  return kind == tkWrite ? CError_WriteFailed : CError_ReadFailed;
 }

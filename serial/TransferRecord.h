@@ -19,5 +19,6 @@ struct TransferRecord {
 
 void NewTransferRecord(TransferRecord*& Rec);
 void FreeTransferRecord(TransferRecord*& Rec);
-// tkWrite gives 2, tkRead gives 3.
+// The code a failed transfer of this kind raises: tkWrite gives 2 (CError_WriteFailed), tkRead
+// 3 (CError_ReadFailed).
 int TransferErrorCode(TTransferKind kind);
