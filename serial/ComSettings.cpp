@@ -1,18 +1,28 @@
-// The four settings objects. Copies go straight into the destination's fields so that the
+// The four settings objects. Copies go straight into the destination's values so that the
 // destination's port is not asked to re-apply anything; the port's object-valued setters
 // re-apply once themselves after the copy.
 #include "serial/ComSettings.h"
 
-#include "serial/CportX1.h"
+#include <string>
 
 namespace {
 
-// The setter rule shared by every value: equal, nothing; otherwise store and re-apply.
-template <typename T, typename Apply>
-void Assign(T& field, T value, Apply&& reapply) {
+// The setter rule shared by every value: equal, nothing; otherwise store and have the owning
+// port re-apply the group.
+template <typename T>
+void Assign(T& field, T value, const OwnerLink& owner) {
   if (field == value) return;
   field = value;
-  reapply();
+  if (owner.Reapply) owner.Reapply();
+}
+
+// The destination of a copy from source: an object of source's class or of one derived from
+// it; any other fails with the assignment error.
+template <typename T>
+T& CopyTarget(const T& source, TPersistent& dest) {
+  auto* d = dynamic_cast<T*>(&dest);
+  if (!d) ThrowAssignError(&source, dest);
+  return *d;
 }
 
 }  // namespace
@@ -29,131 +39,86 @@ void TPersistent::CopyTo(TPersistent& dest) const {
 // --- TComTimeouts ---------------------------------------------------------------------------
 
 void TComTimeouts::CopyTo(TPersistent& dest) const {
-  auto* d = dynamic_cast<TComTimeouts*>(&dest);
-  if (!d) ThrowAssignError(this, dest);
-  d->readInterval_ = readInterval_;
-  d->readTotalMultiplier_ = readTotalMultiplier_;
-  d->readTotalConstant_ = readTotalConstant_;
-  d->writeTotalMultiplier_ = writeTotalMultiplier_;
-  d->writeTotalConstant_ = writeTotalConstant_;
+  CopyTarget(*this, dest).values_ = values_;
 }
-
-void TComTimeouts::Changed() {
-  if (ownerPort_) ownerPort_->ApplyTimeoutSettings();
-}
-
 void TComTimeouts::SetReadInterval(std::int32_t v) {
-  Assign(readInterval_, v, [this] { Changed(); });
+  Assign(values_.ReadInterval, v, owner_);
 }
 void TComTimeouts::SetReadTotalMultiplier(std::int32_t v) {
-  Assign(readTotalMultiplier_, v, [this] { Changed(); });
+  Assign(values_.ReadTotalMultiplier, v, owner_);
 }
 void TComTimeouts::SetReadTotalConstant(std::int32_t v) {
-  Assign(readTotalConstant_, v, [this] { Changed(); });
+  Assign(values_.ReadTotalConstant, v, owner_);
 }
 void TComTimeouts::SetWriteTotalMultiplier(std::int32_t v) {
-  Assign(writeTotalMultiplier_, v, [this] { Changed(); });
+  Assign(values_.WriteTotalMultiplier, v, owner_);
 }
 void TComTimeouts::SetWriteTotalConstant(std::int32_t v) {
-  Assign(writeTotalConstant_, v, [this] { Changed(); });
+  Assign(values_.WriteTotalConstant, v, owner_);
 }
 
 // --- TComFlowControl ------------------------------------------------------------------------
 
 void TComFlowControl::CopyTo(TPersistent& dest) const {
-  auto* d = dynamic_cast<TComFlowControl*>(&dest);
-  if (!d) ThrowAssignError(this, dest);
-  d->outCTSFlow_ = outCTSFlow_;
-  d->outDSRFlow_ = outDSRFlow_;
-  d->controlDTR_ = controlDTR_;
-  d->controlRTS_ = controlRTS_;
-  d->xonXoffOut_ = xonXoffOut_;
-  d->xonXoffIn_ = xonXoffIn_;
-  d->dsrSensitivity_ = dsrSensitivity_;
-  d->txContinueOnXoff_ = txContinueOnXoff_;
-  d->xonChar_ = xonChar_;
-  d->xoffChar_ = xoffChar_;
+  CopyTarget(*this, dest).values_ = values_;
 }
-
-void TComFlowControl::Changed() {
-  if (ownerPort_) ownerPort_->ApplyLineSettings();
-}
-
 void TComFlowControl::SetOutCTSFlow(bool v) {
-  Assign(outCTSFlow_, v, [this] { Changed(); });
+  Assign(values_.OutCTSFlow, v, owner_);
 }
 void TComFlowControl::SetOutDSRFlow(bool v) {
-  Assign(outDSRFlow_, v, [this] { Changed(); });
+  Assign(values_.OutDSRFlow, v, owner_);
 }
 void TComFlowControl::SetControlDTR(TDTRFlowControl v) {
-  Assign(controlDTR_, v, [this] { Changed(); });
+  Assign(values_.ControlDTR, v, owner_);
 }
 void TComFlowControl::SetControlRTS(TRTSFlowControl v) {
-  Assign(controlRTS_, v, [this] { Changed(); });
+  Assign(values_.ControlRTS, v, owner_);
 }
 void TComFlowControl::SetXonXoffOut(bool v) {
-  Assign(xonXoffOut_, v, [this] { Changed(); });
+  Assign(values_.XonXoffOut, v, owner_);
 }
 void TComFlowControl::SetXonXoffIn(bool v) {
-  Assign(xonXoffIn_, v, [this] { Changed(); });
+  Assign(values_.XonXoffIn, v, owner_);
 }
 void TComFlowControl::SetDSRSensitivity(bool v) {
-  Assign(dsrSensitivity_, v, [this] { Changed(); });
+  Assign(values_.DSRSensitivity, v, owner_);
 }
 void TComFlowControl::SetTxContinueOnXoff(bool v) {
-  Assign(txContinueOnXoff_, v, [this] { Changed(); });
+  Assign(values_.TxContinueOnXoff, v, owner_);
 }
 void TComFlowControl::SetXonChar(std::uint8_t v) {
-  Assign(xonChar_, v, [this] { Changed(); });
+  Assign(values_.XonChar, v, owner_);
 }
 void TComFlowControl::SetXoffChar(std::uint8_t v) {
-  Assign(xoffChar_, v, [this] { Changed(); });
+  Assign(values_.XoffChar, v, owner_);
 }
 
 // --- TComParity -----------------------------------------------------------------------------
 
 void TComParity::CopyTo(TPersistent& dest) const {
-  auto* d = dynamic_cast<TComParity*>(&dest);
-  if (!d) ThrowAssignError(this, dest);
-  d->bits_ = bits_;
-  d->check_ = check_;
-  d->replace_ = replace_;
-  d->replaceChar_ = replaceChar_;
+  CopyTarget(*this, dest).values_ = values_;
 }
-
-void TComParity::Changed() {
-  if (ownerPort_) ownerPort_->ApplyLineSettings();
-}
-
 void TComParity::SetBits(TParityBits v) {
-  Assign(bits_, v, [this] { Changed(); });
+  Assign(values_.Bits, v, owner_);
 }
 void TComParity::SetCheck(bool v) {
-  Assign(check_, v, [this] { Changed(); });
+  Assign(values_.Check, v, owner_);
 }
 void TComParity::SetReplace(bool v) {
-  Assign(replace_, v, [this] { Changed(); });
+  Assign(values_.Replace, v, owner_);
 }
 void TComParity::SetReplaceChar(std::uint8_t v) {
-  Assign(replaceChar_, v, [this] { Changed(); });
+  Assign(values_.ReplaceChar, v, owner_);
 }
 
 // --- TComBuffer -----------------------------------------------------------------------------
 
 void TComBuffer::CopyTo(TPersistent& dest) const {
-  auto* d = dynamic_cast<TComBuffer*>(&dest);
-  if (!d) ThrowAssignError(this, dest);
-  d->inputSize_ = inputSize_;
-  d->outputSize_ = outputSize_;
+  CopyTarget(*this, dest).values_ = values_;
 }
-
-void TComBuffer::Changed() {
-  if (ownerPort_) ownerPort_->ApplyBufferSettings();
-}
-
 void TComBuffer::SetInputSize(std::uint32_t v) {
-  Assign(inputSize_, v, [this] { Changed(); });
+  Assign(values_.InputSize, v, owner_);
 }
 void TComBuffer::SetOutputSize(std::uint32_t v) {
-  Assign(outputSize_, v, [this] { Changed(); });
+  Assign(values_.OutputSize, v, owner_);
 }

@@ -1,12 +1,17 @@
 // The four settings objects a port owns. Each has a back-link OwnerPort (none for an object a
 // caller creates on its own). Setters follow the component's rule: equal value, nothing;
-// otherwise store, then ask OwnerPort to re-apply the object's group.
+// otherwise store, then have the owning port re-apply the object's group.
+//
+// The values themselves are plain structs (SettingsValues.h): a copy between objects is one
+// assignment, and the driver blocks are built from the values, not from the objects.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "runtime/Sys.h"
 #include "serial/ComTypes.h"
+#include "serial/SettingsValues.h"
 
 class TComX;
 
@@ -22,117 +27,108 @@ class TPersistent : public TObject {
 // Throws EConvertError for an assignment from nullptr ("nil") or a foreign class.
 [[noreturn]] void ThrowAssignError(const TObject* source, const TObject& dest);
 
+// What a settings object knows of the port that owns it: the port (OwnerPort) and how that
+// port re-applies the object's group. The port hands both in when it makes its objects; an
+// object a caller makes on its own has neither, and its setters only store.
+struct OwnerLink {
+  TComX* Port = nullptr;
+  std::function<void()> Reapply;
+};
+
 class TComTimeouts : public TPersistent {
  public:
-  explicit TComTimeouts(TComX* owner = nullptr) : ownerPort_(owner) {}
+  explicit TComTimeouts(OwnerLink owner = {}) : owner_(std::move(owner)) {}
   const char* ClassName() const override { return "TComTimeouts"; }
   void CopyTo(TPersistent& dest) const override;
-  TComX* OwnerPort() const { return ownerPort_; }
+  TComX* OwnerPort() const { return owner_.Port; }
+  const TimeoutValues& Values() const { return values_; }
 
-  std::int32_t ReadInterval() const { return readInterval_; }
+  std::int32_t ReadInterval() const { return values_.ReadInterval; }
   void SetReadInterval(std::int32_t v);
-  std::int32_t ReadTotalMultiplier() const { return readTotalMultiplier_; }
+  std::int32_t ReadTotalMultiplier() const { return values_.ReadTotalMultiplier; }
   void SetReadTotalMultiplier(std::int32_t v);
-  std::int32_t ReadTotalConstant() const { return readTotalConstant_; }
+  std::int32_t ReadTotalConstant() const { return values_.ReadTotalConstant; }
   void SetReadTotalConstant(std::int32_t v);
-  std::int32_t WriteTotalMultiplier() const { return writeTotalMultiplier_; }
+  std::int32_t WriteTotalMultiplier() const { return values_.WriteTotalMultiplier; }
   void SetWriteTotalMultiplier(std::int32_t v);
-  std::int32_t WriteTotalConstant() const { return writeTotalConstant_; }
+  std::int32_t WriteTotalConstant() const { return values_.WriteTotalConstant; }
   void SetWriteTotalConstant(std::int32_t v);
 
  private:
-  void Changed();
-  TComX* ownerPort_;
-  std::int32_t readInterval_ = -1;
-  std::int32_t readTotalMultiplier_ = 0;
-  std::int32_t readTotalConstant_ = 0;
-  std::int32_t writeTotalMultiplier_ = 100;
-  std::int32_t writeTotalConstant_ = 1000;
+  OwnerLink owner_;
+  TimeoutValues values_;
 };
 
 class TComFlowControl : public TPersistent {
  public:
-  explicit TComFlowControl(TComX* owner = nullptr) : ownerPort_(owner) {}
+  explicit TComFlowControl(OwnerLink owner = {}) : owner_(std::move(owner)) {}
   const char* ClassName() const override { return "TComFlowControl"; }
   void CopyTo(TPersistent& dest) const override;
-  TComX* OwnerPort() const { return ownerPort_; }
+  TComX* OwnerPort() const { return owner_.Port; }
+  const FlowControlValues& Values() const { return values_; }
 
-  bool OutCTSFlow() const { return outCTSFlow_; }
+  bool OutCTSFlow() const { return values_.OutCTSFlow; }
   void SetOutCTSFlow(bool v);
-  bool OutDSRFlow() const { return outDSRFlow_; }
+  bool OutDSRFlow() const { return values_.OutDSRFlow; }
   void SetOutDSRFlow(bool v);
-  TDTRFlowControl ControlDTR() const { return controlDTR_; }
+  TDTRFlowControl ControlDTR() const { return values_.ControlDTR; }
   void SetControlDTR(TDTRFlowControl v);
-  TRTSFlowControl ControlRTS() const { return controlRTS_; }
+  TRTSFlowControl ControlRTS() const { return values_.ControlRTS; }
   void SetControlRTS(TRTSFlowControl v);
-  bool XonXoffOut() const { return xonXoffOut_; }
+  bool XonXoffOut() const { return values_.XonXoffOut; }
   void SetXonXoffOut(bool v);
-  bool XonXoffIn() const { return xonXoffIn_; }
+  bool XonXoffIn() const { return values_.XonXoffIn; }
   void SetXonXoffIn(bool v);
-  bool DSRSensitivity() const { return dsrSensitivity_; }
+  bool DSRSensitivity() const { return values_.DSRSensitivity; }
   void SetDSRSensitivity(bool v);
-  bool TxContinueOnXoff() const { return txContinueOnXoff_; }
+  bool TxContinueOnXoff() const { return values_.TxContinueOnXoff; }
   void SetTxContinueOnXoff(bool v);
-  std::uint8_t XonChar() const { return xonChar_; }
+  std::uint8_t XonChar() const { return values_.XonChar; }
   void SetXonChar(std::uint8_t v);
-  std::uint8_t XoffChar() const { return xoffChar_; }
+  std::uint8_t XoffChar() const { return values_.XoffChar; }
   void SetXoffChar(std::uint8_t v);
 
  private:
-  void Changed();
-  TComX* ownerPort_;
-  bool outCTSFlow_ = false;
-  bool outDSRFlow_ = false;
-  TDTRFlowControl controlDTR_ = dtrDisable;
-  TRTSFlowControl controlRTS_ = rtsDisable;
-  bool xonXoffOut_ = false;
-  bool xonXoffIn_ = false;
-  bool dsrSensitivity_ = false;
-  bool txContinueOnXoff_ = false;
-  std::uint8_t xonChar_ = 17;
-  std::uint8_t xoffChar_ = 19;
+  OwnerLink owner_;
+  FlowControlValues values_;
 };
 
 class TComParity : public TPersistent {
  public:
-  explicit TComParity(TComX* owner = nullptr) : ownerPort_(owner) {}
+  explicit TComParity(OwnerLink owner = {}) : owner_(std::move(owner)) {}
   const char* ClassName() const override { return "TComParity"; }
   void CopyTo(TPersistent& dest) const override;
-  TComX* OwnerPort() const { return ownerPort_; }
+  TComX* OwnerPort() const { return owner_.Port; }
+  const ParityValues& Values() const { return values_; }
 
-  TParityBits Bits() const { return bits_; }
+  TParityBits Bits() const { return values_.Bits; }
   void SetBits(TParityBits v);
-  bool Check() const { return check_; }
+  bool Check() const { return values_.Check; }
   void SetCheck(bool v);
-  bool Replace() const { return replace_; }
+  bool Replace() const { return values_.Replace; }
   void SetReplace(bool v);
-  std::uint8_t ReplaceChar() const { return replaceChar_; }
+  std::uint8_t ReplaceChar() const { return values_.ReplaceChar; }
   void SetReplaceChar(std::uint8_t v);
 
  private:
-  void Changed();
-  TComX* ownerPort_;
-  TParityBits bits_ = prNone;
-  bool check_ = false;
-  bool replace_ = false;
-  std::uint8_t replaceChar_ = 0;
+  OwnerLink owner_;
+  ParityValues values_;
 };
 
 class TComBuffer : public TPersistent {
  public:
-  explicit TComBuffer(TComX* owner = nullptr) : ownerPort_(owner) {}
+  explicit TComBuffer(OwnerLink owner = {}) : owner_(std::move(owner)) {}
   const char* ClassName() const override { return "TComBuffer"; }
   void CopyTo(TPersistent& dest) const override;
-  TComX* OwnerPort() const { return ownerPort_; }
+  TComX* OwnerPort() const { return owner_.Port; }
+  const BufferValues& Values() const { return values_; }
 
-  std::uint32_t InputSize() const { return inputSize_; }
+  std::uint32_t InputSize() const { return values_.InputSize; }
   void SetInputSize(std::uint32_t v);
-  std::uint32_t OutputSize() const { return outputSize_; }
+  std::uint32_t OutputSize() const { return values_.OutputSize; }
   void SetOutputSize(std::uint32_t v);
 
  private:
-  void Changed();
-  TComX* ownerPort_;
-  std::uint32_t inputSize_ = 1024;
-  std::uint32_t outputSize_ = 1024;
+  OwnerLink owner_;
+  BufferValues values_;
 };

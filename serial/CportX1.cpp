@@ -14,11 +14,13 @@ std::int32_t SystemCode(drv::CommDriver& driver) {
 }  // namespace
 
 TComX::TComX(drv::CommDriver* driver) : driver_(driver ? driver : &drv::DefaultCommDriver()) {
-  // Straight into the fields: construction makes no driver call.
-  parity_ = std::make_unique<TComParity>(this);
-  flowControl_ = std::make_unique<TComFlowControl>(this);
-  timeouts_ = std::make_unique<TComTimeouts>(this);
-  buffer_ = std::make_unique<TComBuffer>(this);
+  // Straight into the fields: construction makes no driver call. A change to one of the
+  // objects re-applies its group on this port.
+  parity_ = std::make_unique<TComParity>(OwnerLink{this, [this] { ApplyLineSettings(); }});
+  flowControl_ =
+      std::make_unique<TComFlowControl>(OwnerLink{this, [this] { ApplyLineSettings(); }});
+  timeouts_ = std::make_unique<TComTimeouts>(OwnerLink{this, [this] { ApplyTimeoutSettings(); }});
+  buffer_ = std::make_unique<TComBuffer>(OwnerLink{this, [this] { ApplyBufferSettings(); }});
 }
 
 TComX::~TComX() {
@@ -115,8 +117,8 @@ void TComX::Close() {
 // --- settings the port holds itself ---------------------------------------------------------
 
 void TComX::SetBaudRate(TBaudRate value) {
-  if (value == baudRate_) return;
-  baudRate_ = value;
+  if (value == line_.BaudRate) return;
+  line_.BaudRate = value;
   ApplyLineSettings();
 }
 
@@ -131,26 +133,26 @@ void TComX::SetPort(TPortType value) {
 }
 
 void TComX::SetStopBits(TStopBits value) {
-  if (value == stopBits_) return;
-  stopBits_ = value;
+  if (value == line_.StopBits) return;
+  line_.StopBits = value;
   ApplyLineSettings();
 }
 
 void TComX::SetDataBits(TDataBits value) {
-  if (value == dataBits_) return;
-  dataBits_ = value;
+  if (value == line_.DataBits) return;
+  line_.DataBits = value;
   ApplyLineSettings();
 }
 
 void TComX::SetDiscardNull(bool value) {
-  if (value == discardNull_) return;
-  discardNull_ = value;
+  if (value == line_.DiscardNull) return;
+  line_.DiscardNull = value;
   ApplyLineSettings();
 }
 
 void TComX::SetEventChar(std::uint8_t value) {
-  if (value == eventChar_) return;
-  eventChar_ = value;
+  if (value == line_.EventChar) return;
+  line_.EventChar = value;
   ApplyLineSettings();
 }
 
@@ -190,18 +192,27 @@ std::string TComX::DeviceName() const {
   return "COM" + std::to_string(static_cast<int>(port_) + 1);
 }
 
+LineValues TComX::LineSettings() const {
+  LineValues line;
+  static_cast<PortLineValues&>(line) = line_;
+  line.FlowControl = flowControl_->Values();
+  line.Parity = parity_->Values();
+  line.InputSize = buffer_->InputSize();
+  return line;
+}
+
 // --- apply operations -----------------------------------------------------------------------
 
 void TComX::ApplyLineSettings() {
   if (!connected_) return;
-  if (!driver_->SetCommState(deviceHandle_, BuildDcb(*this))) {
+  if (!driver_->SetCommState(deviceHandle_, BuildDcb(LineSettings()))) {
     throw EComPort(CError_SetStateFailed, SystemCode(*driver_));
   }
 }
 
 void TComX::ApplyTimeoutSettings() {
   if (!connected_) return;
-  if (!driver_->SetCommTimeouts(deviceHandle_, BuildCommTimeouts(*timeouts_))) {
+  if (!driver_->SetCommTimeouts(deviceHandle_, BuildCommTimeouts(timeouts_->Values()))) {
     throw EComPort(CError_TimeoutsFailed, SystemCode(*driver_));
   }
 }

@@ -14,6 +14,20 @@
 // A handler that raises, or a device that goes away under the watcher, ends the watching: the
 // failure is reported once on the main thread (rt::ReportBackgroundError), after the dispatch,
 // and the port stays open until it is closed; the next Open watches again.
+//
+// Where the component lives:
+//   CportX1.cpp        construction, Open and Close, the setters, LineSettings and the three
+//                      apply operations
+//   ComTransfers.cpp   BeginWrite, BeginWriteString, BeginRead, WaitTransfer, Write,
+//                      WriteString, Read, PurgeBuffers and the status queries BytesWaiting,
+//                      ModemSignals, PendingErrors
+//   ComEvents.cpp      the handler callers Fire*, and HandleSyncMessage for smWindowSync
+//   ComSettings.*      the settings objects; SettingsValues.h their values
+//   DcbBuilder.*       the driver blocks built from the values
+//   ComThread.*        TComThread, the watcher; EventRoutes.h the order events are dispatched in
+//   TransferRecord.*   the record one overlapped transfer is carried in
+//   DriverWords.*      the driver's error and modem words to TComErrors and TLineSignals
+//   ComErrors.*        EComPort and its messages; ComTypes.h the enumerations and sets
 #pragma once
 
 #include <cstdint>
@@ -60,17 +74,17 @@ class TComX : public TObject {
   virtual void ApplySettings();
 
   // Settings the port holds itself.
-  TBaudRate BaudRate() const { return baudRate_; }
+  TBaudRate BaudRate() const { return line_.BaudRate; }
   void SetBaudRate(TBaudRate value);
   TPortType Port() const { return port_; }
   void SetPort(TPortType value);
-  TStopBits StopBits() const { return stopBits_; }
+  TStopBits StopBits() const { return line_.StopBits; }
   void SetStopBits(TStopBits value);
-  TDataBits DataBits() const { return dataBits_; }
+  TDataBits DataBits() const { return line_.DataBits; }
   void SetDataBits(TDataBits value);
-  bool DiscardNull() const { return discardNull_; }
+  bool DiscardNull() const { return line_.DiscardNull; }
   void SetDiscardNull(bool value);
-  std::uint8_t EventChar() const { return eventChar_; }
+  std::uint8_t EventChar() const { return line_.EventChar; }
   void SetEventChar(std::uint8_t value);
   TEvents Events() const { return events_; }
   void SetEvents(TEvents value) { events_ = value; }  // read at the next Open only
@@ -94,6 +108,9 @@ class TComX : public TObject {
 
   // "COM1".."COM8"; empty for a value outside the enumeration.
   std::string DeviceName() const;
+
+  // What the line group's block is built from, as it stands now.
+  LineValues LineSettings() const;
 
   // Apply operations: each does nothing unless connected.
   void ApplyLineSettings();
@@ -163,12 +180,8 @@ class TComX : public TObject {
   drv::Handle deviceHandle_ = drv::kInvalidHandle;
   std::unique_ptr<rt::HiddenWindow> syncWindow_;
   bool connected_ = false;
-  TBaudRate baudRate_ = br9600;
+  PortLineValues line_;
   TPortType port_ = COM1;
-  TStopBits stopBits_ = sbOneStopBit;
-  TDataBits dataBits_ = dbEight;
-  bool discardNull_ = false;
-  std::uint8_t eventChar_ = 0;
   TEvents events_ = kAllEvents;
   std::unique_ptr<TComBuffer> buffer_;
   std::unique_ptr<TComParity> parity_;

@@ -2,8 +2,6 @@
 
 #include <array>
 
-#include "serial/CportX1.h"
-
 namespace {
 
 template <typename T, std::size_t N, typename E>
@@ -50,55 +48,55 @@ std::uint32_t RtsControlFlags(TRTSFlowControl control) {
   return Lookup(kRtsControls, control);
 }
 
-drv::Dcb BuildDcb(const TComX& port) {
-  const TComFlowControl& flow = port.FlowControl();
-  const TComParity& parity = port.Parity();
+drv::Dcb BuildDcb(const LineValues& line) {
+  const FlowControlValues& flow = line.FlowControl;
+  const ParityValues& parity = line.Parity;
 
   drv::Dcb dcb{};
   dcb.DCBlength = sizeof(drv::Dcb);
   // XON/XOFF limits follow the input queue; a quotient above 65535 keeps only its low bits,
   // as the 16-bit fields do on Windows.
-  const auto limit = static_cast<std::uint16_t>(port.Buffer().InputSize() >> 2);
+  const auto limit = static_cast<std::uint16_t>(line.InputSize >> 2);
   dcb.XonLim = limit;
   dcb.XoffLim = limit;
-  dcb.EvtChar = static_cast<char>(port.EventChar());
+  dcb.EvtChar = static_cast<char>(line.EventChar);
 
   std::uint32_t flags = drv::kFBinary;
-  if (port.DiscardNull()) flags |= drv::kFNull;
-  dcb.XonChar = static_cast<char>(flow.XonChar());
-  dcb.XoffChar = static_cast<char>(flow.XoffChar());
-  if (flow.OutCTSFlow()) flags |= drv::kFOutxCtsFlow;
-  if (flow.OutDSRFlow()) flags |= drv::kFOutxDsrFlow;
-  flags |= DtrControlFlags(flow.ControlDTR());
-  flags |= RtsControlFlags(flow.ControlRTS());
-  if (flow.XonXoffOut()) flags |= drv::kFOutX;
-  if (flow.XonXoffIn()) flags |= drv::kFInX;
-  if (flow.DSRSensitivity()) flags |= drv::kFDsrSensitivity;
-  if (flow.TxContinueOnXoff()) flags |= drv::kFTXContinueOnXoff;
+  if (line.DiscardNull) flags |= drv::kFNull;
+  dcb.XonChar = static_cast<char>(flow.XonChar);
+  dcb.XoffChar = static_cast<char>(flow.XoffChar);
+  if (flow.OutCTSFlow) flags |= drv::kFOutxCtsFlow;
+  if (flow.OutDSRFlow) flags |= drv::kFOutxDsrFlow;
+  flags |= DtrControlFlags(flow.ControlDTR);
+  flags |= RtsControlFlags(flow.ControlRTS);
+  if (flow.XonXoffOut) flags |= drv::kFOutX;
+  if (flow.XonXoffIn) flags |= drv::kFInX;
+  if (flow.DSRSensitivity) flags |= drv::kFDsrSensitivity;
+  if (flow.TxContinueOnXoff) flags |= drv::kFTXContinueOnXoff;
 
-  dcb.Parity = ParityValue(parity.Bits());
-  dcb.StopBits = StopBitsValue(port.StopBits());
-  dcb.BaudRate = BaudRateValue(port.BaudRate());
-  dcb.ByteSize = ByteSizeValue(port.DataBits());
+  dcb.Parity = ParityValue(parity.Bits);
+  dcb.StopBits = StopBitsValue(line.StopBits);
+  dcb.BaudRate = BaudRateValue(line.BaudRate);
+  dcb.ByteSize = ByteSizeValue(line.DataBits);
 
   // Replacing bytes with parity errors means nothing unless parity is checked.
-  if (parity.Check()) {
+  if (parity.Check) {
     flags |= drv::kFParity;
-    if (parity.Replace()) {
+    if (parity.Replace) {
       flags |= drv::kFErrorChar;
-      dcb.ErrorChar = static_cast<char>(parity.ReplaceChar());
+      dcb.ErrorChar = static_cast<char>(parity.ReplaceChar);
     }
   }
   dcb.Flags = flags;
   return dcb;
 }
 
-drv::CommTimeouts BuildCommTimeouts(const TComTimeouts& timeouts) {
+drv::CommTimeouts BuildCommTimeouts(const TimeoutValues& timeouts) {
   drv::CommTimeouts t;
-  t.ReadIntervalTimeout = static_cast<std::uint32_t>(timeouts.ReadInterval());
-  t.ReadTotalTimeoutMultiplier = static_cast<std::uint32_t>(timeouts.ReadTotalMultiplier());
-  t.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(timeouts.ReadTotalConstant());
-  t.WriteTotalTimeoutMultiplier = static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier());
-  t.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(timeouts.WriteTotalConstant());
+  t.ReadIntervalTimeout = static_cast<std::uint32_t>(timeouts.ReadInterval);
+  t.ReadTotalTimeoutMultiplier = static_cast<std::uint32_t>(timeouts.ReadTotalMultiplier);
+  t.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(timeouts.ReadTotalConstant);
+  t.WriteTotalTimeoutMultiplier = static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier);
+  t.WriteTotalTimeoutConstant = static_cast<std::uint32_t>(timeouts.WriteTotalConstant);
   return t;
 }

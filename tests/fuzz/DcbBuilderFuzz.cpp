@@ -175,9 +175,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Step(closed, op, in);
     Step(open, op, again);
 
-    const drv::Dcb dcb = BuildDcb(closed);
+    const drv::Dcb dcb = BuildDcb(closed.LineSettings());
     CheckBlock(closed, dcb, step);
-    FUZZ_CHECK(SameBlock(dcb, BuildDcb(closed)), "step %zu: a second build differs", step);
+    FUZZ_CHECK(SameBlock(dcb, BuildDcb(closed.LineSettings())), "step %zu: a second build differs",
+               step);
     // A queue size change reaches the driver through SetupComm alone: the limits that derive
     // from it follow at the next line apply.
     drv::Dcb held = driver.LastCall("SetCommState").dcb;
@@ -189,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     held.XoffLim = dcb.XoffLim;
     FUZZ_CHECK(SameBlock(held, dcb), "step %zu: a line setting did not reach the driver", step);
     FUZZ_CHECK(SameTimeouts(driver.LastCall("SetCommTimeouts").timeouts,
-                            BuildCommTimeouts(closed.Timeouts())),
+                            BuildCommTimeouts(closed.Timeouts().Values())),
                "step %zu: the open port's driver holds other timeouts", step);
     const fake::FakeCall setup = driver.LastCall("SetupComm");
     FUZZ_CHECK(setup.args.size() == 2 && setup.args[0] == closed.Buffer().InputSize() &&
@@ -207,8 +208,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   copy.SetFlowControl(&closed.FlowControl());
   copy.SetBuffer(&closed.Buffer());
   copy.SetTimeouts(&closed.Timeouts());
-  FUZZ_CHECK(SameBlock(BuildDcb(copy), BuildDcb(closed)), "copied settings build another block");
-  FUZZ_CHECK(SameTimeouts(BuildCommTimeouts(copy.Timeouts()), BuildCommTimeouts(closed.Timeouts())),
+  FUZZ_CHECK(SameBlock(BuildDcb(copy.LineSettings()), BuildDcb(closed.LineSettings())),
+             "copied settings build another block");
+  FUZZ_CHECK(SameTimeouts(BuildCommTimeouts(copy.Timeouts().Values()),
+                          BuildCommTimeouts(closed.Timeouts().Values())),
              "copied settings build other timeouts");
   open.Close();
   return 0;

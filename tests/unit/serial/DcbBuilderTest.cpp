@@ -17,7 +17,7 @@ class DcbBuilderTest : public ::testing::Test {
 };
 
 TEST_F(DcbBuilderTest, DefaultsGiveTheDocumentedBlockAndNothingElse) {
-  const drv::Dcb dcb = BuildDcb(port);
+  const drv::Dcb dcb = BuildDcb(port.LineSettings());
   drv::Dcb expected{};
   expected.DCBlength = 28;
   expected.BaudRate = 9600;
@@ -33,27 +33,85 @@ TEST_F(DcbBuilderTest, DefaultsGiveTheDocumentedBlockAndNothingElse) {
   EXPECT_TRUE(fake.Calls().empty());
 }
 
+// The builder takes the settings as plain values: no port, no settings object, no driver.
+TEST(DcbBuilderValuesTest, BlocksComeFromPlainValuesAlone) {
+  LineValues line;
+  EXPECT_EQ(BuildDcb(line).Flags, drv::kFBinary) << "default values";
+  EXPECT_EQ(BuildDcb(line).BaudRate, 9600u) << "default values";
+  line.BaudRate = br57600;
+  line.DataBits = dbSeven;
+  line.StopBits = sbTwoStopBits;
+  line.EventChar = '#';
+  line.FlowControl.ControlRTS = rtsHandshake;
+  line.FlowControl.XoffChar = '!';
+  line.Parity.Bits = prEven;
+  line.Parity.Check = true;
+  line.Parity.Replace = true;
+  line.Parity.ReplaceChar = '*';
+  line.InputSize = 4096;
+  const drv::Dcb dcb = BuildDcb(line);
+  EXPECT_EQ(dcb.BaudRate, 57600u);
+  EXPECT_EQ(dcb.ByteSize, 7);
+  EXPECT_EQ(dcb.StopBits, drv::kTwoStopBits);
+  EXPECT_EQ(dcb.Parity, drv::kEvenParity);
+  EXPECT_EQ(dcb.EvtChar, '#');
+  EXPECT_EQ(dcb.XoffChar, '!');
+  EXPECT_EQ(dcb.ErrorChar, '*');
+  EXPECT_EQ(dcb.XonLim, 1024);
+  EXPECT_EQ(dcb.Flags, drv::kFBinary | 0x2000u | drv::kFParity | drv::kFErrorChar);
+
+  TimeoutValues timeouts;
+  timeouts.WriteTotalConstant = -5;
+  EXPECT_EQ(BuildCommTimeouts(timeouts).WriteTotalTimeoutConstant, 0xFFFFFFFBu);
+  EXPECT_EQ(BuildCommTimeouts(timeouts).ReadIntervalTimeout, 0xFFFFFFFFu);
+}
+
+// A port's values are what its setters and settings objects hold, input queue size included.
+TEST_F(DcbBuilderTest, ThePortsLineSettingsAreItsCurrentValues) {
+  port.SetBaudRate(br300);
+  port.SetDataBits(dbSix);
+  port.SetStopBits(sbOne5StopBits);
+  port.SetDiscardNull(true);
+  port.SetEventChar(7);
+  port.FlowControl().SetOutDSRFlow(true);
+  port.FlowControl().SetXonChar(1);
+  port.Parity().SetBits(prMark);
+  port.Parity().SetReplaceChar(9);
+  port.Buffer().SetInputSize(64);
+  const LineValues line = port.LineSettings();
+  EXPECT_EQ(line.BaudRate, br300);
+  EXPECT_EQ(line.DataBits, dbSix);
+  EXPECT_EQ(line.StopBits, sbOne5StopBits);
+  EXPECT_TRUE(line.DiscardNull);
+  EXPECT_EQ(line.EventChar, 7);
+  EXPECT_TRUE(line.FlowControl.OutDSRFlow);
+  EXPECT_EQ(line.FlowControl.XonChar, 1);
+  EXPECT_EQ(line.Parity.Bits, prMark);
+  EXPECT_EQ(line.Parity.ReplaceChar, 9);
+  EXPECT_EQ(line.InputSize, 64u);
+}
+
 TEST_F(DcbBuilderTest, EveryBaudRateHasItsDriverValue) {
   const std::uint32_t rates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
                                  14400, 19200, 38400, 56000, 57600, 115200};
   for (int i = 0; i < 13; ++i) {
     port.SetBaudRate(static_cast<TBaudRate>(i));
-    EXPECT_EQ(BuildDcb(port).BaudRate, rates[i]) << "ordinal " << i;
+    EXPECT_EQ(BuildDcb(port.LineSettings()).BaudRate, rates[i]) << "ordinal " << i;
   }
 }
 
 TEST_F(DcbBuilderTest, FramingFieldsFollowTheirEnumerations) {
   for (int i = 0; i < 4; ++i) {
     port.SetDataBits(static_cast<TDataBits>(i));
-    EXPECT_EQ(BuildDcb(port).ByteSize, 5 + i) << "data bits ordinal " << i;
+    EXPECT_EQ(BuildDcb(port.LineSettings()).ByteSize, 5 + i) << "data bits ordinal " << i;
   }
   for (int i = 0; i < 3; ++i) {
     port.SetStopBits(static_cast<TStopBits>(i));
-    EXPECT_EQ(BuildDcb(port).StopBits, i) << "stop bits ordinal " << i;
+    EXPECT_EQ(BuildDcb(port.LineSettings()).StopBits, i) << "stop bits ordinal " << i;
   }
   for (int i = 0; i < 5; ++i) {
     port.Parity().SetBits(static_cast<TParityBits>(i));
-    const drv::Dcb dcb = BuildDcb(port);
+    const drv::Dcb dcb = BuildDcb(port.LineSettings());
     EXPECT_EQ(dcb.Parity, i) << "parity ordinal " << i;
     EXPECT_EQ(dcb.Flags, drv::kFBinary) << "parity bits alone set no flag, ordinal " << i;
   }
@@ -80,7 +138,7 @@ TEST_F(DcbBuilderTest, EachFlowControlOptionAddsOnlyItsFlag) {
   for (const Case& c : cases) {
     TComX p(&fake);
     c.set(p.FlowControl());
-    EXPECT_EQ(BuildDcb(p).Flags, drv::kFBinary | c.flags) << c.name;
+    EXPECT_EQ(BuildDcb(p.LineSettings()).Flags, drv::kFBinary | c.flags) << c.name;
   }
 }
 
@@ -89,7 +147,7 @@ TEST_F(DcbBuilderTest, LineValuesOfThePortReachTheirFields) {
   port.SetEventChar('\r');
   port.FlowControl().SetXonChar('+');
   port.FlowControl().SetXoffChar('-');
-  const drv::Dcb dcb = BuildDcb(port);
+  const drv::Dcb dcb = BuildDcb(port.LineSettings());
   EXPECT_EQ(dcb.Flags, drv::kFBinary | drv::kFNull);
   EXPECT_EQ(dcb.EvtChar, '\r');
   EXPECT_EQ(dcb.XonChar, '+');
@@ -102,17 +160,17 @@ TEST_F(DcbBuilderTest, LineValuesOfThePortReachTheirFields) {
 TEST_F(DcbBuilderTest, ReplaceWithoutCheckLeavesTheBlockAlone) {
   port.Parity().SetReplace(true);
   port.Parity().SetReplaceChar('?');
-  drv::Dcb dcb = BuildDcb(port);
+  drv::Dcb dcb = BuildDcb(port.LineSettings());
   EXPECT_EQ(dcb.Flags, drv::kFBinary);
   EXPECT_EQ(dcb.ErrorChar, 0);
 
   port.Parity().SetCheck(true);
-  dcb = BuildDcb(port);
+  dcb = BuildDcb(port.LineSettings());
   EXPECT_EQ(dcb.Flags, drv::kFBinary | drv::kFParity | drv::kFErrorChar);
   EXPECT_EQ(dcb.ErrorChar, '?');
 
   port.Parity().SetReplace(false);
-  dcb = BuildDcb(port);
+  dcb = BuildDcb(port.LineSettings());
   EXPECT_EQ(dcb.Flags, drv::kFBinary | drv::kFParity);
   EXPECT_EQ(dcb.ErrorChar, 0);
 }
@@ -122,7 +180,7 @@ TEST_F(DcbBuilderTest, XonXoffLimitsAreAQuarterOfTheInputSizeInSixteenBits) {
                                                            {262148, 1}, {0, 0},      {3, 0}};
   for (const auto& [size, limit] : cases) {
     port.Buffer().SetInputSize(size);
-    const drv::Dcb dcb = BuildDcb(port);
+    const drv::Dcb dcb = BuildDcb(port.LineSettings());
     EXPECT_EQ(dcb.XonLim, limit) << "InputSize " << size;
     EXPECT_EQ(dcb.XoffLim, limit) << "InputSize " << size;
   }
@@ -130,7 +188,7 @@ TEST_F(DcbBuilderTest, XonXoffLimitsAreAQuarterOfTheInputSizeInSixteenBits) {
 
 TEST_F(DcbBuilderTest, TimeoutsGoBitForBitInFieldOrder) {
   TComTimeouts& t = port.Timeouts();
-  drv::CommTimeouts ct = BuildCommTimeouts(t);
+  drv::CommTimeouts ct = BuildCommTimeouts(t.Values());
   EXPECT_EQ(ct.ReadIntervalTimeout, 0xFFFFFFFFu);
   EXPECT_EQ(ct.ReadTotalTimeoutMultiplier, 0u);
   EXPECT_EQ(ct.ReadTotalTimeoutConstant, 0u);
@@ -142,7 +200,7 @@ TEST_F(DcbBuilderTest, TimeoutsGoBitForBitInFieldOrder) {
   t.SetReadTotalConstant(-2);
   t.SetWriteTotalMultiplier(4);
   t.SetWriteTotalConstant(5);
-  ct = BuildCommTimeouts(t);
+  ct = BuildCommTimeouts(t.Values());
   EXPECT_EQ(ct.ReadIntervalTimeout, 1u);
   EXPECT_EQ(ct.ReadTotalTimeoutMultiplier, 2u);
   EXPECT_EQ(ct.ReadTotalTimeoutConstant, 0xFFFFFFFEu);
