@@ -34,18 +34,20 @@ inline constexpr const char* kProgramIcon = "ICON_PROGRAM";
 
 enum class ControlKind : std::uint8_t { Image, Label, Button, ComboBox, CheckBox, StatusBar };
 
+// One control of the layout. Written with designated initializers, naming only what differs
+// from these defaults.
 struct ControlLayout {
-  const char* Name;
-  ControlKind Kind;
+  const char* Name = "";
+  ControlKind Kind = ControlKind::Label;
   gui::Rect Bounds;
-  const char* Caption;  // caption, or the combo box's field text
-  bool Enabled;
-  bool Visible;
-  std::uint8_t FontStyle;
-  gui::Color FontColour;
-  int TabOrder;          // -1: not a tab stop
-  const char* Resource;  // picture or glyph; empty for none
-  bool HandCursor;
+  const char* Caption = "";  // caption, or the combo box's field text
+  bool Enabled = true;
+  bool Visible = true;
+  std::uint8_t FontStyle = 0;  // gui::FontStyle bits; 0 is plain
+  gui::Color FontColour = gui::clWindowText;
+  int TabOrder = -1;          // -1: not a tab stop
+  const char* Resource = "";  // picture or glyph; empty for none
+  bool HandCursor = false;
 };
 
 // Every control, in the order of the layout.
