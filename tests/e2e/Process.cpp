@@ -50,17 +50,6 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-ScratchDir::ScratchDir() {
-  char pattern[] = "/tmp/zw-e2e-XXXXXX";
-  char* made = ::mkdtemp(pattern);
-  path_ = made ? made : "/tmp";
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
-}
-
 Process::Process(const std::vector<std::string>& argv, const std::string& workDir,
                  const std::string& stdinText) {
   static int serial = 0;

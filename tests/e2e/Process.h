@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ScratchDir.h"
+
 namespace e2e {
 
 struct ExitInfo {
@@ -44,17 +46,7 @@ class Process {
   std::optional<ExitInfo> exit_;
 };
 
-// A scratch directory for one test, removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using ScratchDir = testsupport::ScratchDir;
 
 // Context switches, voluntary and not, of every thread a process has now; -1 when it has gone.
 long ContextSwitches(pid_t pid);

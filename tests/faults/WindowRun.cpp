@@ -13,17 +13,6 @@
 
 namespace faults {
 
-ScratchDir::ScratchDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "zw-faults-XXXXXX").string();
-  if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("no scratch directory");
-  path_ = templ;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 WindowRun::WindowRun(const std::string& cwd) : backend_(false) {
   rt::MarkMainThread();
   app::ResetModuleState();

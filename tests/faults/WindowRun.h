@@ -13,19 +13,11 @@
 #include "app/Unit1.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "tests/faults/PtyDevice.h"
+#include "tests/support/ScratchDir.h"
 
 namespace faults {
 
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using ScratchDir = testsupport::ScratchDir;
 
 class WindowRun {
  public:
