@@ -40,18 +40,20 @@ void Application::HandleException() {
   }
 }
 
+void Application::HandleException(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (...) {
+    HandleException();
+  }
+}
+
 void Application::Run(Form& mainForm) {
   if (!backend_) return;
   // Background work that ended on a failure (a port watcher whose device went away, or whose
   // handler raised) is reported in the same error box as a failed click. The report arrives as
   // a posted call, so it never interrupts the dispatch that failed.
-  rt::SetBackgroundErrorHandler([this](std::exception_ptr error) {
-    try {
-      std::rethrow_exception(error);
-    } catch (...) {
-      HandleException();
-    }
-  });
+  rt::SetBackgroundErrorHandler([this](std::exception_ptr error) { HandleException(error); });
   backend_->Show(mainForm);
   backend_->Run(mainForm);
   rt::SetBackgroundErrorHandler(nullptr);

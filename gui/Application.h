@@ -46,6 +46,9 @@ class Application {
   // The default exception handler: shows the message in the error box.
   void ShowException(const std::exception& e);
   void HandleException();  // inside a catch block
+  // The same for a failure handed over from elsewhere: what Run registers for failures that
+  // end background work (rt::ReportBackgroundError), and what a loop of its own registers.
+  void HandleException(std::exception_ptr error);
   void Run(Form& mainForm);
 
  private:

@@ -69,15 +69,8 @@ int PortRun::Run() {
     if (pilot) pilot->NoteFailure();
   });
   // A watcher that ended (the device went away) is shown in the error box, as in the window.
-  rt::SetBackgroundErrorHandler([](std::exception_ptr error) {
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      gui::App().ShowException(e);
-    } catch (...) {
-      gui::App().ShowException(Exception("Unknown exception"));
-    }
-  });
+  rt::SetBackgroundErrorHandler(
+      [](std::exception_ptr error) { gui::App().HandleException(error); });
 
   const std::string host = options_.recordPath.empty() ? std::string() : HostName();
   int worst = kExitComplete;

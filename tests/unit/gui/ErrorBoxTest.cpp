@@ -44,6 +44,21 @@ TEST_F(DispatchTest, EscapingExceptionsBecomeErrorBoxesWithTheTitleAsCaption) {
   EXPECT_EQ(boxes[2].text, "Unknown exception.");
 }
 
+// A failure handed over as an exception_ptr (a watcher's report) reads as a failed click does.
+TEST_F(DispatchTest, FailuresHandedOverAreShownAsFailedClicksAre) {
+  gui::App().SetTitle("Zanowipe");
+  gui::App().HandleException(std::make_exception_ptr(Exception("Unable to get async status")));
+  gui::App().HandleException(std::make_exception_ptr(std::runtime_error("plain standard error")));
+  gui::App().HandleException(std::make_exception_ptr(42));
+
+  const auto& boxes = backend.ErrorBoxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].caption, "Zanowipe");
+  EXPECT_EQ(boxes[0].text, "Unable to get async status.");
+  EXPECT_EQ(boxes[1].text, "plain standard error.");
+  EXPECT_EQ(boxes[2].text, "Unknown exception.");
+}
+
 TEST_F(DispatchTest, ProgramContinuesAfterAFailedClickAndTheNextClickRunsAgain) {
   auto& button = form.Add<gui::Button>("cmdOpen");
   int runs = 0;
