@@ -20,4 +20,16 @@ void ClearDeviceMappings() {
   DeviceMapStore::Instance().Clear();
 }
 
+namespace {
+thread_local std::string openFailureDetail;
+}  // namespace
+
+std::string OpenFailureDetail() {
+  return openFailureDetail;
+}
+
+void SetOpenFailureDetail(const std::string& detail) {
+  openFailureDetail = detail;
+}
+
 }  // namespace drv

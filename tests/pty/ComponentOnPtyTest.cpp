@@ -1,5 +1,6 @@
-// TComX on the termios engine: opening errors as the component reports them, the tool's
-// settings moving bytes both ways, the watcher delivering arrivals, and a hang-up.
+// TComX on the POSIX engine: opening errors as the component reports them, the tool's
+// settings moving bytes both ways, the watcher delivering arrivals, and a hang-up; the last
+// ones on the tty and on ser2net's network port in front of it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -12,6 +13,7 @@
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"
 #include "serial/driver/DeviceMap.h"
+#include "tests/pty/EngineFixture.h"
 #include "tests/pty/PtyPair.h"
 
 namespace {
@@ -50,6 +52,22 @@ class ComponentOnPty : public ::testing::Test {
   PtyPair pty_;
 };
 
+// COM1 is the pty, or ser2net's RFC 2217 port whose connector is the pty.
+class ComponentOnLine : public ComponentOnPty, public ::testing::WithParamInterface<LineKind> {
+ protected:
+  void SetUp() override {
+    ComponentOnPty::SetUp();
+    if (GetParam() == LineKind::kPty) return;
+    server_ = std::make_unique<e2e::Ser2net>(pty_.SlavePath(), e2e::Ser2net::Kind::kRfc2217,
+                                             scratch_.Path());
+    if (e2e::Ser2net::Program().empty()) GTEST_SKIP() << server_->Problem();
+    ASSERT_TRUE(server_->Ready()) << server_->Problem();
+    drv::SetDeviceMapping("COM1", server_->Url());
+  }
+  e2e::ScratchDir scratch_;
+  std::unique_ptr<e2e::Ser2net> server_;
+};
+
 TEST_F(ComponentOnPty, OpeningAMissingDeviceRaisesCode1WithNotFound) {
   drv::SetDeviceMapping("COM2", "/dev/zw-no-such-tty");
   TComX port;
@@ -83,7 +101,7 @@ TEST_F(ComponentOnPty, OpeningABusyDeviceRaisesCode1WithAccessDenied) {
   first.Close();
 }
 
-TEST_F(ComponentOnPty, TheToolsSettingsMoveBytesBothWays) {
+TEST_P(ComponentOnLine, TheToolsSettingsMoveBytesBothWays) {
   TComX port;
   port.SetEvents(TEvents{});
   ConfigureLikeTheTool(port);
@@ -105,7 +123,7 @@ TEST_F(ComponentOnPty, TheToolsSettingsMoveBytesBothWays) {
   port.Close();
 }
 
-TEST_F(ComponentOnPty, ArrivalsReachOnRxCharWithTheirCount) {
+TEST_P(ComponentOnLine, ArrivalsReachOnRxCharWithTheirCount) {
   TComX port;
   ConfigureLikeTheTool(port);
   port.SetSyncMethod(smNone);  // handlers on the watcher's thread: no main loop needed here
@@ -124,7 +142,7 @@ TEST_F(ComponentOnPty, ArrivalsReachOnRxCharWithTheirCount) {
   port.Close();
 }
 
-TEST_F(ComponentOnPty, ABacklogLargerThanTheQueueAtOpenStillReachesOnRxChar) {
+TEST_P(ComponentOnLine, ABacklogLargerThanTheQueueAtOpenStillReachesOnRxChar) {
   TComX port;
   ConfigureLikeTheTool(port);
   port.SetSyncMethod(smNone);
@@ -154,7 +172,7 @@ TEST_F(ComponentOnPty, ABacklogLargerThanTheQueueAtOpenStillReachesOnRxChar) {
   EXPECT_EQ(received, backlog);
 }
 
-TEST_F(ComponentOnPty, AHangUpEndsWatchingWithOneReportAndNoSpin) {
+TEST_P(ComponentOnLine, AHangUpEndsWatchingWithOneReportAndNoSpin) {
   std::mutex m;
   int reports = 0;
   rt::SetBackgroundErrorHandler([&](std::exception_ptr) {
@@ -185,5 +203,7 @@ TEST_F(ComponentOnPty, AHangUpEndsWatchingWithOneReportAndNoSpin) {
   EXPECT_EQ(reports, 1);
   rt::SetBackgroundErrorHandler(nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, ComponentOnLine, EveryLine(), LineName);
 
 }  // namespace

@@ -33,7 +33,7 @@ std::string ReadAll(drv::Handle h) {
   return std::string(buf, buf + done);
 }
 
-TEST_F(Events, ArrivalCompletesAPendingWait) {
+TEST_P(Events, ArrivalCompletesAPendingWait) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvTxEmpty));
   Wait w;
   ASSERT_FALSE(StartWait(h_, w));
@@ -45,7 +45,7 @@ TEST_F(Events, ArrivalCompletesAPendingWait) {
   EXPECT_EQ(w.events, drv::kEvRxChar);
 }
 
-TEST_F(Events, EventsBetweenWaitsAreKeptForTheNextWait) {
+TEST_P(Events, EventsBetweenWaitsAreKeptForTheNextWait) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
   pty_.Send("while nobody waits");
   AwaitInQueue(5);
@@ -58,7 +58,7 @@ TEST_F(Events, EventsBetweenWaitsAreKeptForTheNextWait) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
 }
 
-TEST_F(Events, ANewMaskCompletesTheOutstandingWaitWithNoEvents) {
+TEST_P(Events, ANewMaskCompletesTheOutstandingWaitWithNoEvents) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
   Wait w;
   ASSERT_FALSE(StartWait(h_, w));
@@ -69,7 +69,7 @@ TEST_F(Events, ANewMaskCompletesTheOutstandingWaitWithNoEvents) {
   EXPECT_EQ(w.events, 0u);
 }
 
-TEST_F(Events, WaitingWithoutAMaskOrTwiceIsInvalid) {
+TEST_P(Events, WaitingWithoutAMaskOrTwiceIsInvalid) {
   Wait w;
   EXPECT_FALSE(D().WaitCommEvent(h_, &w.events, &w.t.ov));
   EXPECT_EQ(D().GetLastError(), drv::kErrorInvalidParameter) << "mask 0";
@@ -82,7 +82,7 @@ TEST_F(Events, WaitingWithoutAMaskOrTwiceIsInvalid) {
   EXPECT_TRUE(w.t.WaitDone(Ms(1000)));
 }
 
-TEST_F(Events, TheEventCharacterRaisesRxFlag) {
+TEST_P(Events, TheEventCharacterRaisesRxFlag) {
   drv::Dcb dcb = ToolDcb();
   dcb.EvtChar = '>';
   ASSERT_TRUE(D().SetCommState(h_, dcb));
@@ -104,7 +104,7 @@ TEST_F(Events, TheEventCharacterRaisesRxFlag) {
   EXPECT_EQ(plain.events, drv::kEvRxChar) << "no event character in \"abc\"";
 }
 
-TEST_F(Events, TransmitEmptyFollowsAWrite) {
+TEST_P(Events, TransmitEmptyFollowsAWrite) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvTxEmpty));
   Wait w;
   ASSERT_FALSE(StartWait(h_, w));
@@ -127,10 +127,10 @@ int HeldOutputQueue(int /*fd*/, int* queued) {
   return 0;
 }
 
-class HeldTransmitter : public EngineTest {
+class HeldTransmitter : public TtyEngineTest {
  protected:
   void TearDown() override {
-    EngineTest::TearDown();  // no engine left to ask the queue
+    TtyEngineTest::TearDown();  // no engine left to ask the queue
     heldBytes = 0;
   }
   TtyCallsOverride restore_;
@@ -146,7 +146,7 @@ TEST_F(HeldTransmitter, ChecksGrowApartWhileNothingLeavesAndTheEmptyQueueIsStill
   std::uint32_t done = 0;
   ASSERT_TRUE(D().WriteFile(h_, "\n", 1, &done, &t.ov));
   std::this_thread::sleep_for(Ms(300));  // past the first, short checks
-  const std::string name = EngineThreadName(h_);
+  const std::string name = EngineThread();
   const long switchesBefore = ContextSwitchesOfThread(name);
   ASSERT_GE(switchesBefore, 0) << "engine thread " << name << " not found";
   const long queriesBefore = outputQueueQueries.load();
@@ -165,7 +165,7 @@ TEST_F(HeldTransmitter, ChecksGrowApartWhileNothingLeavesAndTheEmptyQueueIsStill
   EXPECT_EQ(w.events, drv::kEvTxEmpty);
 }
 
-TEST_F(Events, EightyPercentOfTheQueueRaisesRx80Full) {
+TEST_P(Events, EightyPercentOfTheQueueRaisesRx80Full) {
   ASSERT_TRUE(D().SetupComm(h_, 100, 100));
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRx80Full));
   Wait w;
@@ -178,7 +178,7 @@ TEST_F(Events, EightyPercentOfTheQueueRaisesRx80Full) {
   EXPECT_EQ(w.events, drv::kEvRx80Full);
 }
 
-TEST_F(Events, AQueueThatFilledBeforeTheMaskIsReportedAndDrainsTheRest) {
+TEST_P(Events, AQueueThatFilledBeforeTheMaskIsReportedAndDrainsTheRest) {
   ASSERT_TRUE(D().SetupComm(h_, 64, 64));
   std::string sent;
   for (int i = 0; i < 200; ++i) sent += static_cast<char>('A' + i % 26);
@@ -209,7 +209,7 @@ TEST_F(Events, AQueueThatFilledBeforeTheMaskIsReportedAndDrainsTheRest) {
   EXPECT_EQ(received, sent);
 }
 
-TEST_F(Events, NulBytesAreDroppedOnlyWhenTheBlockSaysSo) {
+TEST_P(Events, NulBytesAreDroppedOnlyWhenTheBlockSaysSo) {
   const std::string withNuls("a\0b\0\0c", 6);
   pty_.Send(withNuls);
   AwaitInQueue(3);
@@ -223,7 +223,7 @@ TEST_F(Events, NulBytesAreDroppedOnlyWhenTheBlockSaysSo) {
   EXPECT_EQ(ReadAll(h_), withNuls) << "fNull clear";
 }
 
-TEST_F(Events, OnlyNulBytesRaiseNoRxChar) {
+TEST_P(Events, OnlyNulBytesRaiseNoRxChar) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
   Wait w;
   ASSERT_FALSE(StartWait(h_, w));
@@ -233,7 +233,7 @@ TEST_F(Events, OnlyNulBytesRaiseNoRxChar) {
   ASSERT_TRUE(w.t.WaitDone(Ms(3000)));
 }
 
-TEST_F(Events, EveryByteValueSurvivesTheErrorMarking) {
+TEST_P(Events, EveryByteValueSurvivesTheErrorMarking) {
   drv::Dcb dcb = ToolDcb();
   dcb.Flags &= ~drv::kFNull;
   ASSERT_TRUE(D().SetCommState(h_, dcb));
@@ -254,12 +254,12 @@ TEST_F(Events, EveryByteValueSurvivesTheErrorMarking) {
   EXPECT_EQ(errors, 0u) << "0xFF data bytes are no line errors";
 }
 
-TEST_F(Events, AnIdlePortCostsNoWakeUps) {
+TEST_P(Events, AnIdlePortCostsNoWakeUps) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvTxEmpty | drv::kEvErr));
   Wait w;
   ASSERT_FALSE(StartWait(h_, w));
   std::this_thread::sleep_for(Ms(100));
-  const std::string name = EngineThreadName(h_);
+  const std::string name = EngineThread();
   const long before = ContextSwitchesOfThread(name);
   ASSERT_GE(before, 0) << "engine thread " << name << " not found";
   std::this_thread::sleep_for(Ms(1000));
@@ -268,5 +268,7 @@ TEST_F(Events, AnIdlePortCostsNoWakeUps) {
   ASSERT_TRUE(D().SetCommMask(h_, 0));
   EXPECT_TRUE(w.t.WaitDone(Ms(1000)));
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Events, EveryLine(), LineName);
 
 }  // namespace

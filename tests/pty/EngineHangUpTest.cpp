@@ -7,7 +7,7 @@ namespace {
 using namespace ptytest;
 using HangUp = EngineTest;
 
-TEST_F(HangUp, PendingOperationsFailOnceAndLaterOnesAtOnce) {
+TEST_P(HangUp, PendingOperationsFailOnceAndLaterOnesAtOnce) {
   SetTimeouts(Timeouts(0, 0, 0, 0, 0));
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
   std::uint8_t buf[8];
@@ -52,7 +52,7 @@ TEST_F(HangUp, PendingOperationsFailOnceAndLaterOnesAtOnce) {
   h_ = drv::kInvalidHandle;
 }
 
-TEST_F(HangUp, WhatArrivedBeforeTheHangUpCanStillBeRead) {
+TEST_P(HangUp, WhatArrivedBeforeTheHangUpCanStillBeRead) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 100));
   pty_.Send("bye");
   AwaitInQueue(3);
@@ -68,11 +68,11 @@ TEST_F(HangUp, WhatArrivedBeforeTheHangUpCanStillBeRead) {
   EXPECT_EQ(D().GetLastError(), drv::kErrorDeviceNotConnected);
 }
 
-TEST_F(HangUp, TheEngineStopsWatchingADeadDevice) {
+TEST_P(HangUp, TheEngineStopsWatchingADeadDevice) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
   pty_.CloseMaster();
   std::this_thread::sleep_for(Ms(200));  // let the engine notice
-  const std::string name = EngineThreadName(h_);
+  const std::string name = EngineThread();
   const long switchesBefore = ContextSwitchesOfThread(name);
   const long cpuBefore = CpuMillisecondsOfThread(name);
   ASSERT_GE(switchesBefore, 0) << "engine thread " << name << " not found";
@@ -81,5 +81,7 @@ TEST_F(HangUp, TheEngineStopsWatchingADeadDevice) {
       << "a hung-up pty reports POLLHUP for ever; the engine must not poll it";
   EXPECT_LE(CpuMillisecondsOfThread(name) - cpuBefore, 20);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, HangUp, EveryLine(), LineName);
 
 }  // namespace

@@ -8,7 +8,7 @@ namespace {
 using namespace ptytest;
 using Read = EngineTest;
 
-TEST_F(Read, ReturnAtOnceModeGivesWhatIsQueuedEvenNothing) {
+TEST_P(Read, ReturnAtOnceModeGivesWhatIsQueuedEvenNothing) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
   std::uint8_t buf[10];
   std::uint32_t done = 99;
@@ -25,7 +25,7 @@ TEST_F(Read, ReturnAtOnceModeGivesWhatIsQueuedEvenNothing) {
   EXPECT_EQ(std::string(buf, buf + 3), "abc");
 }
 
-TEST_F(Read, ToolsReadReturnsQueuedBytesAtOnce) {
+TEST_P(Read, ToolsReadReturnsQueuedBytesAtOnce) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 100));
   pty_.Send("box> ");
   AwaitInQueue(5);
@@ -38,7 +38,7 @@ TEST_F(Read, ToolsReadReturnsQueuedBytesAtOnce) {
 
 // With nothing queued at its start, the tool's kind of read is no "return on first byte":
 // an arrival short of the count leaves it waiting for the rest or its total timeout.
-TEST_F(Read, ToolsReadWithNothingQueuedWaitsForTheCountOrTheTotal) {
+TEST_P(Read, ToolsReadWithNothingQueuedWaitsForTheCountOrTheTotal) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 600));
   std::uint8_t buf[64];
   std::uint32_t done = 0;
@@ -71,7 +71,7 @@ TEST_F(Read, ToolsReadWithNothingQueuedWaitsForTheCountOrTheTotal) {
   EXPECT_EQ(std::string(buf, buf + o.count), "abcd");
 }
 
-TEST_F(Read, MaxdwordMultiplierAndAConstantReturnOnTheFirstBytes) {
+TEST_P(Read, MaxdwordMultiplierAndAConstantReturnOnTheFirstBytes) {
   SetTimeouts(Timeouts(drv::kMaxDword, drv::kMaxDword, 3000));
   std::uint8_t buf[64];
   std::uint32_t done = 0;
@@ -88,7 +88,7 @@ TEST_F(Read, MaxdwordMultiplierAndAConstantReturnOnTheFirstBytes) {
   EXPECT_EQ(std::string(buf, buf + o.count), "xy");
 }
 
-TEST_F(Read, ToolsReadTimesOutEmptyAndSucceeds) {
+TEST_P(Read, ToolsReadTimesOutEmptyAndSucceeds) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 150));
   std::uint8_t buf[64];
   std::uint32_t done = 0;
@@ -102,7 +102,7 @@ TEST_F(Read, ToolsReadTimesOutEmptyAndSucceeds) {
   EXPECT_EQ(o.count, 0u);
 }
 
-TEST_F(Read, IntervalTimeoutStartsWithTheFirstByte) {
+TEST_P(Read, IntervalTimeoutStartsWithTheFirstByte) {
   SetTimeouts(Timeouts(150, 0, 0));
   std::uint8_t buf[10];
   std::uint32_t done = 0;
@@ -118,7 +118,7 @@ TEST_F(Read, IntervalTimeoutStartsWithTheFirstByte) {
   EXPECT_EQ(std::string(buf, buf + o.count), "ab");
 }
 
-TEST_F(Read, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
+TEST_P(Read, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
   SetTimeouts(Timeouts(0, 20, 100));  // 10 bytes: 300 ms
   std::uint8_t buf[10];
   std::uint32_t done = 0;
@@ -134,7 +134,7 @@ TEST_F(Read, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
   EXPECT_EQ(std::string(buf, buf + o.count), "1234");
 }
 
-TEST_F(Read, NoTimeoutsWaitForTheWholeCount) {
+TEST_P(Read, NoTimeoutsWaitForTheWholeCount) {
   SetTimeouts(Timeouts(0, 0, 0));
   std::uint8_t buf[5];
   std::uint32_t done = 0;
@@ -152,7 +152,7 @@ TEST_F(Read, NoTimeoutsWaitForTheWholeCount) {
   EXPECT_EQ(buf[0], '!');
 }
 
-TEST_F(Read, GetOverlappedResultCanWaitForTheEnd) {
+TEST_P(Read, GetOverlappedResultCanWaitForTheEnd) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 2000));
   std::uint8_t buf[2];
   std::uint32_t done = 0;
@@ -168,7 +168,7 @@ TEST_F(Read, GetOverlappedResultCanWaitForTheEnd) {
   EXPECT_EQ(count, 2u);
 }
 
-TEST_F(Read, ReadsQueueBehindEachOtherInOrder) {
+TEST_P(Read, ReadsQueueBehindEachOtherInOrder) {
   SetTimeouts(Timeouts(0, 0, 0));
   std::uint8_t first[2], second[2];
   std::uint32_t done = 0;
@@ -185,7 +185,7 @@ TEST_F(Read, ReadsQueueBehindEachOtherInOrder) {
 // OnRxChar's count is cbInQue, which includes what the kernel still holds; the handler reads
 // exactly that many with the tool's timeouts, so the read must deliver all of them, not only
 // the engine queue's share.
-TEST_F(Read, ToolsReadTakesWhatTheKernelHoldsBeyondAFullQueue) {
+TEST_P(Read, ToolsReadTakesWhatTheKernelHoldsBeyondAFullQueue) {
   ASSERT_TRUE(D().SetupComm(h_, 64, 64));
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 100));
   std::vector<std::uint8_t> sent(1000);
@@ -201,5 +201,7 @@ TEST_F(Read, ToolsReadTakesWhatTheKernelHoldsBeyondAFullQueue) {
   EXPECT_EQ(done, waiting);
   EXPECT_EQ(buf, sent);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Read, EveryLine(), LineName);
 
 }  // namespace

@@ -8,8 +8,11 @@ namespace {
 
 using namespace ptytest;
 using Transfers = EngineTest;
+// A network line's socket buffers, and its server's, hold megabytes: a write handed to it is not
+// left pending for long, so what needs a pending write is shown on the tty.
+using TtyTransfers = TtyEngineTest;
 
-TEST_F(Transfers, AWriteTheKernelTakesCompletesAtOnce) {
+TEST_P(Transfers, AWriteTheKernelTakesCompletesAtOnce) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 100, 100, 10));
   const std::string line = "protect off\n";
   Transfer t;
@@ -28,7 +31,7 @@ TEST_F(Transfers, AWriteTheKernelTakesCompletesAtOnce) {
   EXPECT_EQ(done, 0u);
 }
 
-TEST_F(Transfers, AWriteThatCannotFinishInTimeSucceedsWithWhatWentOut) {
+TEST_F(TtyTransfers, AWriteThatCannotFinishInTimeSucceedsWithWhatWentOut) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 100, 0, 300));
   // Nobody reads the master, so the kernel soon takes no more.
   std::vector<std::uint8_t> big(1 << 20);
@@ -49,7 +52,7 @@ TEST_F(Transfers, AWriteThatCannotFinishInTimeSucceedsWithWhatWentOut) {
   EXPECT_TRUE(std::equal(received.begin(), received.end(), big.begin()));
 }
 
-TEST_F(Transfers, APendingWriteFinishesWhenTheOtherSideReads) {
+TEST_F(TtyTransfers, APendingWriteFinishesWhenTheOtherSideReads) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 0, 0, 0));
   std::vector<std::uint8_t> big(256 * 1024, 'w');
   Transfer t;
@@ -65,7 +68,7 @@ TEST_F(Transfers, APendingWriteFinishesWhenTheOtherSideReads) {
   EXPECT_EQ(o.count, big.size());
 }
 
-TEST_F(Transfers, PurgeAbortEndsPendingReadsAndWritesWithOperationAborted) {
+TEST_F(TtyTransfers, PurgeAbortEndsPendingReadsAndWritesWithOperationAborted) {
   SetTimeouts(Timeouts(0, 0, 0, 0, 0));
   std::uint8_t buf[8];
   std::uint32_t done = 0;
@@ -90,7 +93,7 @@ TEST_F(Transfers, PurgeAbortEndsPendingReadsAndWritesWithOperationAborted) {
   EXPECT_EQ(D().GetLastError(), drv::kErrorInvalidParameter);
 }
 
-TEST_F(Transfers, PurgeClearEmptiesTheReceiveQueueButAbortLeavesIt) {
+TEST_P(Transfers, PurgeClearEmptiesTheReceiveQueueButAbortLeavesIt) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
   pty_.Send("stale");
   AwaitInQueue(5);
@@ -100,7 +103,7 @@ TEST_F(Transfers, PurgeClearEmptiesTheReceiveQueueButAbortLeavesIt) {
   EXPECT_EQ(InQueue(), 0u);
 }
 
-TEST_F(Transfers, CloseAbortsWhatIsPending) {
+TEST_P(Transfers, CloseAbortsWhatIsPending) {
   SetTimeouts(Timeouts(0, 0, 0));
   std::uint8_t buf[8];
   std::uint32_t done = 0;
@@ -114,7 +117,7 @@ TEST_F(Transfers, CloseAbortsWhatIsPending) {
   h_ = drv::kInvalidHandle;
 }
 
-TEST_F(Transfers, CallsWithoutAnOverlappedBlockBlockUntilDone) {
+TEST_P(Transfers, CallsWithoutAnOverlappedBlockBlockUntilDone) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 2000, 0, 0));
   std::uint32_t done = 0;
   ASSERT_TRUE(D().WriteFile(h_, "sync", 4, &done, nullptr));
@@ -130,7 +133,7 @@ TEST_F(Transfers, CallsWithoutAnOverlappedBlockBlockUntilDone) {
   EXPECT_EQ(std::string(buf, buf + done), "back");
 }
 
-TEST_F(Transfers, AFullQueueLeavesBytesInTheKernelAndLosesNone) {
+TEST_P(Transfers, AFullQueueLeavesBytesInTheKernelAndLosesNone) {
   ASSERT_TRUE(D().SetupComm(h_, 64, 64));
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
   std::vector<std::uint8_t> sent(3000);
@@ -153,5 +156,7 @@ TEST_F(Transfers, AFullQueueLeavesBytesInTheKernelAndLosesNone) {
   ASSERT_TRUE(D().ClearCommError(h_, &errors, &stat));
   EXPECT_EQ(errors, 0u) << "nothing overflowed";
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Transfers, EveryLine(), LineName);
 
 }  // namespace

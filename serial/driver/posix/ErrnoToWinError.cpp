@@ -1,5 +1,7 @@
 #include "serial/driver/posix/ErrnoToWinError.h"
 
+#include <netdb.h>
+
 #include <cerrno>
 
 #include "serial/driver/CommTypes.h"
@@ -49,8 +51,38 @@ std::uint32_t WinErrorFromErrno(int err, ErrnoContext context) {
     case EPIPE:
       // Writing to a tty whose other side has gone.
       return kErrorDeviceNotConnected;
+    case ECONNREFUSED:
+      return kErrorConnectionRefused;
+    case ENETUNREACH:
+    case ENETDOWN:
+      return kErrorNetworkUnreachable;
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+      return kErrorHostUnreachable;
+    case ETIMEDOUT:
+      // Connecting: no answer in time. Once connected: the server or the network has gone
+      // silent for longer than the connection's own limits, which is the device going away.
+      return context == ErrnoContext::kIo ? kErrorDeviceNotConnected : kErrorSemTimeout;
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ENOTCONN:
+      return context == ErrnoContext::kIo ? kErrorDeviceNotConnected : kErrorNetNameDeleted;
     default:
       return kErrorGenFailure;
+  }
+}
+
+std::uint32_t WinErrorFromResolver(int status, int err) {
+  switch (status) {
+    case 0:
+      return kErrorSuccess;
+    case EAI_MEMORY:
+      return kErrorNotEnoughMemory;
+    case EAI_SYSTEM:
+      return WinErrorFromErrno(err, ErrnoContext::kOpen);
+    default:
+      // No such name, no address for it, or no name server that could say.
+      return kErrorBadNetName;
   }
 }
 

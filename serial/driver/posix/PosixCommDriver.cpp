@@ -10,6 +10,8 @@
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/posix/CommPort.h"
 #include "serial/driver/posix/ConsoleGuard.h"
+#include "serial/driver/posix/NetAddress.h"
+#include "serial/driver/posix/NetLine.h"
 #include "serial/driver/posix/OverlappedBlock.h"
 #include "serial/driver/posix/TtyLine.h"
 
@@ -30,11 +32,28 @@ bool Report(std::uint32_t error) {
   return error == kErrorSuccess ? true : Fail(error);
 }
 
+std::unique_ptr<posix::Line> OpenLine(const std::string& device, bool network,
+                                      std::uint32_t* error) {
+  if (network) {
+    std::string reason;
+    std::unique_ptr<posix::Line> line = posix::NetLine::Open(device, error, &reason);
+    if (!line) SetOpenFailureDetail(reason);
+    return line;
+  }
+  // Checked here, below every caller, so that no name or [PORTS] entry reaches a console.
+  if (posix::IsSystemConsole(device)) {
+    *error = kErrorSystemConsole;
+    return nullptr;
+  }
+  return posix::TtyLine::Open(device, error);
+}
+
 class PosixCommDriver final : public CommDriver {
  public:
   Handle CreateFileA(const char* name, std::uint32_t desiredAccess, std::uint32_t /*shareMode*/,
                      std::uint32_t creationDisposition,
                      std::uint32_t /*flagsAndAttributes*/) override {
+    SetOpenFailureDetail({});
     if (name == nullptr) return Fail(kErrorInvalidParameter), kInvalidHandle;
     if (creationDisposition != kOpenExisting ||
         (desiredAccess & (kGenericRead | kGenericWrite)) == 0) {
@@ -46,13 +65,12 @@ class PosixCommDriver final : public CommDriver {
       h = next_++;
     }
     const std::string device = ResolveDeviceName(name);
-    // Checked here, below every caller, so that no name or [PORTS] entry reaches a console.
-    if (posix::IsSystemConsole(device)) return Fail(kErrorSystemConsole), kInvalidHandle;
     std::uint32_t error = kErrorSuccess;
-    std::unique_ptr<posix::Line> line = posix::TtyLine::Open(device, &error);
+    const bool network = posix::IsNetworkPortName(device);
+    std::unique_ptr<posix::Line> line = OpenLine(device, network, &error);
     if (!line) return Fail(error), kInvalidHandle;
-    std::shared_ptr<CommPort> port =
-        CommPort::Start(std::move(line), "zwtty-" + std::to_string(h), &error);
+    const std::string threadName = (network ? "zwnet-" : "zwtty-") + std::to_string(h);
+    std::shared_ptr<CommPort> port = CommPort::Start(std::move(line), threadName, &error);
     if (!port) return Fail(error), kInvalidHandle;
     std::lock_guard lock(m_);
     ports_[h] = std::move(port);

@@ -4,14 +4,17 @@
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/DeviceMapStore.h"
 #include "serial/driver/posix/ConsoleGuard.h"
+#include "serial/driver/posix/NetAddress.h"
 
 namespace drv {
 
 // "COMn" opens what the map names, else /dev/ttyUSB<n-1>, where USB serial adapters appear.
 // Never a /dev/ttyS* by default: on many machines /dev/ttyS0 is the system console. A name
-// starting with '/' is a device path. Anything else names no device.
+// starting with '/' is a device path, one starting with rfc2217:// or tcp:// a network port.
+// Anything else names no device.
 std::string ResolveDeviceName(const std::string& portName) {
   if (!portName.empty() && portName[0] == '/') return portName;
+  if (posix::IsNetworkPortName(portName)) return portName;
   std::string name = DeviceMapStore::Key(portName);
   if (name.rfind("\\\\.\\", 0) == 0) name.erase(0, 4);
   if (const auto mapped = DeviceMapStore::Instance().Find(name)) return *mapped;
@@ -27,7 +30,10 @@ std::string ResolveDeviceName(const std::string& portName) {
 
 std::string CanonicalDeviceName(const std::string& portName) {
   const std::string device = ResolveDeviceName(portName);
-  return device.empty() ? device : posix::CanonicalPath(device);
+  // A network port's name is no path: there is nothing to resolve, and no link can lead from
+  // it to a console.
+  if (device.empty() || posix::IsNetworkPortName(device)) return device;
+  return posix::CanonicalPath(device);
 }
 
 }  // namespace drv
