@@ -30,16 +30,22 @@ std::string SettingsPath() {
   return AppDir + kSettingsFileName;
 }
 
-// The driver refuses a device that is the system console with a number of its own; the
-// technician is told why instead of being shown that number alone.
-void OpenRefusingConsole(TComX& port) {
+// The driver refuses a device that is the system console with a number of its own, and knows
+// more than a number about a network port it could not reach (host, port, what went wrong);
+// the technician is told why instead of being shown the number alone.
+void OpenExplainingRefusals(TComX& port) {
   try {
     port.Open();
   } catch (const EComPort& e) {
-    if (e.SystemErrorCode() != static_cast<std::int32_t>(drv::kErrorSystemConsole)) throw;
-    throw Exception(std::string(EComPort::MessageFor(CError_OpenFailed)) + ": " +
-                    port.DeviceName() + " (" + drv::CanonicalDeviceName(port.DeviceName()) +
-                    ") is the system console");
+    const std::string device =
+        port.DeviceName() + " (" + drv::CanonicalDeviceName(port.DeviceName()) + ")";
+    if (e.SystemErrorCode() == static_cast<std::int32_t>(drv::kErrorSystemConsole)) {
+      throw Exception(std::string(EComPort::MessageFor(CError_OpenFailed)) + ": " + device +
+                      " is the system console");
+    }
+    const std::string detail = drv::OpenFailureDetail();
+    if (e.ErrorCode() != CError_OpenFailed || detail.empty()) throw;
+    throw Exception(e.Message() + ": " + device + ": " + detail);
   }
 }
 
@@ -151,7 +157,7 @@ void TForm1::cmdOpenClick(TObject*) {
   Cx1.SetDataBits(dbEight);
   Cx1.SetBaudRate(br115200);
   Cx1.Parity().SetBits(prNone);
-  OpenRefusingConsole(Cx1);
+  OpenExplainingRefusals(Cx1);
   if (!Cx1.Connected()) return;
   WakingUp = 1;
   Erasing = 0;

@@ -108,8 +108,10 @@ int Autopilot::Run() {
   const std::string port = "COM" + std::to_string(options_.comIndex + 1);
   const std::string device = drv::ResolveDeviceName(port);
   if (!options_.devicePath.empty() && device != options_.devicePath) {
-    // Where port names are not mapped to devices (Windows), a path cannot be honoured.
-    return Finish(kExitUsage, "a device path cannot be used on this platform; use COM1..COM8");
+    // Where port names are not mapped to devices (Windows), a path cannot be honoured; there a
+    // serial server's COM redirector makes its network port a COMn.
+    return Finish(kExitUsage,
+                  "a device path or network port cannot be used on this platform; use COM1..COM8");
   }
   if (IsConsoleLikeDevice(device) && !options_.allowTtyS) {
     const std::string resolved = drv::CanonicalDeviceName(device);

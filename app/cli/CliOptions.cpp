@@ -24,6 +24,20 @@ int ComIndex(const std::string& text) {
   return text[3] - '1';
 }
 
+// A serial server's network port: rfc2217://HOST:PORT or tcp://HOST:PORT. Whether the rest is
+// well formed is the driver's to judge, when the port opens.
+bool IsNetworkPort(const std::string& text) {
+  for (const std::string scheme : {"rfc2217://", "tcp://"}) {
+    if (text.size() < scheme.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < scheme.size() && same; ++i) {
+      same = std::tolower(static_cast<unsigned char>(text[i])) == scheme[i];
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
 // A whole number of seconds from 1 to 86400 for option `name`, or a message saying what is wrong.
 std::optional<int> Seconds(const std::string& text, std::string& message, const std::string& name) {
   char* end = nullptr;
@@ -43,14 +57,17 @@ std::optional<PortChoice> Port(const std::string& given, bool allowTtyS, std::st
   const int index = ComIndex(given);
   if (index >= 0) {
     choice.comIndex = index;
-  } else if (!given.empty() && given[0] == '/') {
+  } else if ((!given.empty() && given[0] == '/') || IsNetworkPort(given)) {
     choice.comIndex = 0;
     choice.devicePath = given;
   } else if (given.empty()) {
-    message = "--port needs COM1..COM8 or a device path";
+    message = "--port needs COM1..COM8, a device path or a network port";
     return std::nullopt;
   } else {
-    message = "--port takes COM1..COM8 or a device path, not '" + given + "'";
+    message =
+        "--port takes COM1..COM8, a device path or a network port (rfc2217://HOST:PORT, "
+        "tcp://HOST:PORT), not '" +
+        given + "'";
     return std::nullopt;
   }
   if (!choice.devicePath.empty() && IsConsoleLikeDevice(choice.devicePath) && !allowTtyS) {
@@ -86,9 +103,12 @@ each change is one line that starts with the port.
 
 Options:
   --port PORT          COM1..COM8 (mapped to devices by Zanowipe.ini's [PORTS] section in the
-                       current directory; default /dev/ttyUSB0../dev/ttyUSB7), or a device
-                       path such as /dev/ttyUSB0 or /dev/pts/3 (default COM1). Give it again
-                       for each further port)";
+                       current directory; default /dev/ttyUSB0../dev/ttyUSB7), a device path
+                       such as /dev/ttyUSB0 or /dev/pts/3, or a serial server's network port:
+                       rfc2217://HOST:PORT (RFC 2217, e.g. ser2net's telnet(rfc2217)) or
+                       tcp://HOST:PORT (raw TCP: the server's own line settings apply), an
+                       IPv6 host in brackets ([::1]:PORT) (default COM1). Give it again for
+                       each further port)";
   if (!SeveralPortsSupported()) text += " (not on Windows: one port at a time)";
   text += R"(
   --include-config     erase the configuration as well ("Include configuration")

@@ -20,9 +20,9 @@ enum ExitStatus : int {
 
 // One --port as given and what it chooses.
 struct PortChoice {
-  std::string given;       // COM1..COM8 or a device path
+  std::string given;       // COM1..COM8, a device path or a network port
   int comIndex = 0;        // list entry chosen: 0 for COM1 .. 7 for COM8
-  std::string devicePath;  // set when a path was given; it is mapped to COM1
+  std::string devicePath;  // set when a path or network port was given; mapped to COM1
 };
 
 struct CliOptions {

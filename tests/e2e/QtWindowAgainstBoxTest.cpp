@@ -15,6 +15,7 @@
 #include "runtime/MainThread.h"
 #include "serial/driver/DeviceMap.h"
 #include "tests/e2e/E2eHelpers.h"
+#include "tests/e2e/Ser2net.h"
 
 namespace e2e {
 namespace {
@@ -124,6 +125,30 @@ TEST_F(QtWindowAgainstBox, ClicksThroughBothErasesAndTheFlashShowsEach) {
   if (HasFatalFailure()) return;
   VerifyOutcome second = VerifyFlash(dir, box.Image(), "a1b00000", "a1ffffff");
   EXPECT_EQ(second.status, 0) << "after the erase with configuration: " << second.text;
+  form.RequestClose();
+}
+
+// The window's COM3 is a serial server's network port, named in the settings file as a
+// technician would: the Box is reached through a real ser2net over RFC 2217.
+TEST_F(QtWindowAgainstBox, ErasesABoxOnANetworkPortNamedInTheSettingsFile) {
+  ScratchDir dir;
+  // Switched on well after the open, which waits a moment for the server's confirmations.
+  SimulatedBox box(dir, {"--sector-ms", "2", "--boot-ms", "300", "--power-on-delay", "1500"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  Ser2net server(box.Device(), Ser2net::Kind::kRfc2217, dir.Path());
+  if (Ser2net::Program().empty()) GTEST_SKIP() << server.Problem();
+  ASSERT_TRUE(server.Ready()) << server.Problem();
+  WriteFile(dir.File("Zanowipe.ini"), "[APP]\nCOM PORT=3\n[PORTS]\nCOM3=" + server.Url() + "\n");
+  InDirectory cwd(dir.Path());
+  TForm1 form;
+  backend_.CreatePeers(form);
+  backend_.Show(form);
+  ASSERT_EQ(form.cboCOM.ItemIndex(), 2) << "COM3 chosen from the settings file";
+
+  EraseOnce(form, false);
+  if (HasFatalFailure()) return;
+  VerifyOutcome v = VerifyFlash(dir, box.Image(), "a1c00000", "a1ffffff");
+  EXPECT_EQ(v.status, 0) << "after the erase over " << server.Url() << ": " << v.text;
   form.RequestClose();
 }
 
