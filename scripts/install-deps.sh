@@ -14,6 +14,7 @@ packages=(
   gcc-multilib
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-liberation2
   procps nsis dpkg-dev unzip
+  ser2net
 )
 
 sudo_cmd=()
@@ -47,4 +48,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${missing[@]}"
 elif [ "${need_update:-0}" = 1 ]; then
   "${sudo_cmd[@]}" apt-get update -q
+fi
+
+# The tests start ser2net themselves, each with a configuration of its own on a pty. The
+# system service a fresh install starts serves what /etc/ser2net.yaml names, /dev/ttyS* by
+# default (often the system console): it is stopped and kept from starting at boot. A ser2net
+# that was there before is left as it was.
+if [[ " ${missing[*]} " == *" ser2net "* ]] && command -v systemctl >/dev/null 2>&1; then
+  "${sudo_cmd[@]}" systemctl disable --now ser2net.service >/dev/null 2>&1 || true
 fi
