@@ -61,7 +61,9 @@ std::string Ser2net::Program() {
   return {};
 }
 
-Ser2net::Ser2net(const std::string& device, Kind kind, const std::string& workDir) : kind_(kind) {
+Ser2net::Ser2net(const std::string& device, Kind kind, const std::string& workDir,
+                 const std::vector<std::string>& options)
+    : kind_(kind) {
   if (Program().empty()) {
     problem_ = "ser2net is not installed (scripts/install-deps.sh installs it)";
     return;
@@ -73,7 +75,7 @@ Ser2net::Ser2net(const std::string& device, Kind kind, const std::string& workDi
   }
   for (int attempt = 0; attempt < kAttempts && !Ready(); ++attempt) {
     const int port = FreeLoopbackPort();
-    if (port != 0 && StartOn(port, device, kind, workDir)) port_ = port;
+    if (port != 0 && StartOn(port, device, workDir, options)) port_ = port;
   }
 }
 
@@ -81,18 +83,17 @@ Ser2net::~Ser2net() {
   Kill();
 }
 
-bool Ser2net::StartOn(int port, const std::string& device, Kind kind, const std::string& workDir) {
+bool Ser2net::StartOn(int port, const std::string& device, const std::string& workDir,
+                      const std::vector<std::string>& options) {
   const std::string base = workDir + "/ser2net-" + std::to_string(port);
-  const std::string accepter = std::string(kind == Kind::kRfc2217 ? "telnet(rfc2217),tcp" : "tcp") +
-                               ",127.0.0.1," + std::to_string(port);
+  std::string config = "connection: &zwtest\n  accepter: ";
+  config += kind_ == Kind::kRfc2217 ? "telnet(rfc2217),tcp" : "tcp";
+  config += ",127.0.0.1," + std::to_string(port) + "\n";
   // "local": a pty has no modem lines to wait for.
-  WriteFile(base + ".yaml",
-            "connection: &zwtest\n"
-            "  accepter: " +
-                accepter +
-                "\n"
-                "  connector: serialdev," +
-                device + ",115200n81,local\n");
+  config += "  connector: serialdev," + device + ",115200n81,local\n";
+  if (!options.empty()) config += "  options:\n";
+  for (const std::string& option : options) config += "    " + option + "\n";
+  WriteFile(base + ".yaml", config);
   // -n: no fork; -u: no UUCP lock files; -c: this file instead of the system's; -P: a pid file
   // of its own.
   process_ = std::make_unique<Process>(

@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/Process.h"
 
@@ -19,9 +20,10 @@ class Ser2net {
   // The installed program, or empty when ser2net is not installed.
   static std::string Program();
 
-  // Starts ser2net for `device` (a /dev/pts/N path) in `workDir`. Check Ready() afterwards;
-  // Problem() says what went wrong.
-  Ser2net(const std::string& device, Kind kind, const std::string& workDir);
+  // Starts ser2net for `device` (a /dev/pts/N path) in `workDir`, with the connection options
+  // given ("chardelay: false"). Check Ready() afterwards; Problem() says what went wrong.
+  Ser2net(const std::string& device, Kind kind, const std::string& workDir,
+          const std::vector<std::string>& options = {});
   ~Ser2net();
   Ser2net(const Ser2net&) = delete;
   Ser2net& operator=(const Ser2net&) = delete;
@@ -36,7 +38,8 @@ class Ser2net {
   std::string Output() const;
 
  private:
-  bool StartOn(int port, const std::string& device, Kind kind, const std::string& workDir);
+  bool StartOn(int port, const std::string& device, const std::string& workDir,
+               const std::vector<std::string>& options);
 
   std::unique_ptr<Process> process_;
   Kind kind_;
