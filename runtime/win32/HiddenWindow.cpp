@@ -22,6 +22,11 @@ struct Carried {
 
 LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// Carried messages this thread's hidden windows have handled, so DeliverSentMessages can tell
+// that it delivered one: the queue status it reads before peeking misses a message that
+// arrives in between, and the peek delivers that one too.
+thread_local unsigned long gCarriedHandled = 0;
+
 ATOM RegisterHiddenWindowClass() {
   static const ATOM atom = [] {
     WNDCLASSA wc{};
@@ -48,6 +53,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
   // Messages of creation and destruction arrive while no procedure is attached.
   if (procedure == nullptr) return ::DefWindowProcA(hwnd, msg, wParam, lParam);
   if (msg == kCarriedMessage) {
+    ++gCarriedHandled;
     auto* carried = reinterpret_cast<Carried*>(lParam);
     try {
       (*procedure)(carried->message);
@@ -100,11 +106,12 @@ std::intptr_t HiddenWindow::DefWindowProcA(std::uint32_t msg, std::uintptr_t wPa
 
 bool DeliverSentMessages() {
   const bool pending = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+  const unsigned long handledBefore = gCarriedHandled;
   // Peeking delivers every message sent to this thread's windows; with this filter and
   // PM_NOREMOVE nothing posted (no timer, no click) is taken or dispatched.
   MSG msg;
   PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  return pending;
+  return pending || gCarriedHandled != handledBefore;
 }
 
 }  // namespace rt
