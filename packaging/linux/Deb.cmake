@@ -2,23 +2,19 @@
 # cmake/Packaging.cmake.
 include(GNUInstallDirs)
 
-if(TARGET zanowipe)
-  install(TARGETS zanowipe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_CURRENT_LIST_DIR}/zanowipe.desktop
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  foreach(size 16 32)
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/zanowipe-${size}.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
-            RENAME zanowipe.png)
-  endforeach()
-endif()
+install(TARGETS zanowipe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/zanowipe.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 16 32)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/zanowipe-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME zanowipe.png)
+endforeach()
 install(TARGETS zanowipe-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The simulated Box, for training and for trying the tool without a Box. Renamed so that a
 # name as general as "boxsim" does not land in everybody's PATH.
-if(TARGET boxsim)
-  install(PROGRAMS $<TARGET_FILE:boxsim> DESTINATION ${CMAKE_INSTALL_BINDIR}
-          RENAME zanowipe-boxsim)
-endif()
+install(PROGRAMS $<TARGET_FILE:boxsim> DESTINATION ${CMAKE_INSTALL_BINDIR}
+        RENAME zanowipe-boxsim)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/BOXSIM.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zanowipe)
 

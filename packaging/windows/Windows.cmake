@@ -17,9 +17,6 @@ set(ZW_VERSION_DOTS
 # zw_add_version_info(target description): the target's VERSIONINFO resource, from
 # version.rc.in, linked in as an object of its own so the target's sources stay untouched.
 function(zw_add_version_info target description)
-  if(NOT TARGET ${target})
-    return()
-  endif()
   get_target_property(ZW_VI_NAME ${target} OUTPUT_NAME)
   if(NOT ZW_VI_NAME)
     set(ZW_VI_NAME ${target})
@@ -33,10 +30,6 @@ endfunction()
 
 zw_add_version_info(Zanowipe "Zanowipe, Box user data cleaner")
 zw_add_version_info(zanowipe-cli "Zanowipe, Box user data cleaner (command line)")
-
-if(NOT TARGET Zanowipe OR NOT TARGET zanowipe-cli)
-  return()
-endif()
 
 # The programs as shipped: stripped copies in one folder, from which the zip and the installer
 # are made.
@@ -61,23 +54,20 @@ add_custom_command(
   COMMENT "Zipping the Windows programs: ${ZW_ZIP}")
 set(ZW_WINDOWS_PACKAGES ${ZW_ZIP})
 
-find_program(ZW_MAKENSIS makensis)
-if(ZW_MAKENSIS)
-  set(ZW_INSTALLER ${ZW_PACKAGE_DIR}/Zanowipe-${PROJECT_VERSION}-setup.exe)
-  set(ZW_PROGRAM_ICON ${PROJECT_SOURCE_DIR}/resources/icon_program.ico)
-  set(nsi ${CMAKE_BINARY_DIR}/packaging/Zanowipe.nsi)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/Zanowipe.nsi.in ${nsi} @ONLY)
-  add_custom_command(
-    OUTPUT ${ZW_INSTALLER}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${ZW_PACKAGE_DIR}
-    COMMAND ${ZW_MAKENSIS} -V2 -NOCD ${nsi}
-    WORKING_DIRECTORY ${ZW_STAGE_DIR}
-    DEPENDS ${ZW_STAGED_PROGRAMS} ${nsi} ${ZW_PROGRAM_ICON}
-    COMMENT "Building the Windows installer: ${ZW_INSTALLER}")
-  list(APPEND ZW_WINDOWS_PACKAGES ${ZW_INSTALLER})
-else()
-  message(STATUS "makensis not found (Debian package nsis): no Windows installer")
-endif()
+# The installer is part of every Windows build: NSIS (Debian package nsis) is required.
+find_program(ZW_MAKENSIS makensis REQUIRED)
+set(ZW_INSTALLER ${ZW_PACKAGE_DIR}/Zanowipe-${PROJECT_VERSION}-setup.exe)
+set(ZW_PROGRAM_ICON ${PROJECT_SOURCE_DIR}/resources/icon_program.ico)
+set(nsi ${CMAKE_BINARY_DIR}/packaging/Zanowipe.nsi)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Zanowipe.nsi.in ${nsi} @ONLY)
+add_custom_command(
+  OUTPUT ${ZW_INSTALLER}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${ZW_PACKAGE_DIR}
+  COMMAND ${ZW_MAKENSIS} -V2 -NOCD ${nsi}
+  WORKING_DIRECTORY ${ZW_STAGE_DIR}
+  DEPENDS ${ZW_STAGED_PROGRAMS} ${nsi} ${ZW_PROGRAM_ICON}
+  COMMENT "Building the Windows installer: ${ZW_INSTALLER}")
+list(APPEND ZW_WINDOWS_PACKAGES ${ZW_INSTALLER})
 
 # Part of every build, so the tests of the build tree always meet current packages.
 add_custom_target(windows-packages ALL DEPENDS ${ZW_WINDOWS_PACKAGES})
