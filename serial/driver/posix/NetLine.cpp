@@ -237,13 +237,19 @@ std::uint32_t NetLine::ModemStatus(std::uint32_t* status) {
 void NetLine::Purge(bool transmit, bool receive) {
   if (receive) {
     // What the socket holds now is line data that arrived before the purge, like the bytes a
-    // tty's input queue holds; the server's messages among it are still taken.
+    // tty's input queue holds; the server's messages among it are still taken. What arrives
+    // while this runs is left for the reads.
     held_.clear();
     heldAt_ = 0;
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
     std::uint8_t scratch[kEncodeChunk];
-    for (;;) {
+    for (std::size_t dropped = 0; dropped < static_cast<std::size_t>(waiting);) {
       Input in;
-      if (!ReceiveChunk(scratch, sizeof scratch, in) || !in.more) break;
+      const std::size_t want =
+          std::min(sizeof scratch, static_cast<std::size_t>(waiting) - dropped);
+      if (!ReceiveChunk(scratch, want, in) || !in.more) break;
+      dropped += want;
     }
   }
   if (session_ && session_->ComPortControl()) {

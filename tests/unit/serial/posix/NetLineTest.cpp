@@ -309,23 +309,28 @@ TEST_F(NetPort, SuspendedFlowHoldsTheDataWithoutSpinningAndResumeReleasesIt) {
   EXPECT_EQ(server.Data(), Bytes(line.begin(), line.end()));
 }
 
-TEST_F(NetPort, PurgeAsksTheServerToPurgeAndClearsTheQueue) {
+TEST_F(NetPort, PurgeAsksTheServerToPurgeAndClearsTheQueueAndTheSocket) {
   ScriptedServer server({});
   OpenTo(server);
   ASSERT_TRUE(D().SetCommState(h_, ToolDcb()));
-  server.SendData({'s', 't', 'a', 'l', 'e'});
+  // A small queue: most of what came stays in the socket, as bytes stay in a tty's kernel.
+  ASSERT_TRUE(D().SetupComm(h_, 16, 16));
+  server.SendData(Bytes(200, 's'));
   const auto start = Clock::now();
   std::uint32_t errors = 0;
   drv::ComStat stat;
   do {
     ASSERT_TRUE(D().ClearCommError(h_, &errors, &stat));
-  } while (stat.cbInQue < 5 && ElapsedMs(start) < 5000);
+  } while (stat.cbInQue < 200 && ElapsedMs(start) < 5000);
+  ASSERT_EQ(stat.cbInQue, 200u) << "queue and socket";
   const std::size_t before = server.Requests().size();
   ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeRxClear | drv::kPurgeTxClear));
   ASSERT_TRUE(D().ClearCommError(h_, &errors, &stat));
-  EXPECT_EQ(stat.cbInQue, 0u);
+  EXPECT_EQ(stat.cbInQue, 0u) << "what had arrived before the purge, in the queue or the socket";
   ASSERT_TRUE(server.AwaitRequests(before + 1, Ms(5000)));
   EXPECT_EQ(server.Requests().back(), (rfc2217::Request{rfc2217::kPurgeData, {3}}));
+  server.SendData({'n', 'e', 'w'});
+  EXPECT_EQ(ReadAll(3), "new") << "what comes after the purge";
 }
 
 TEST_F(NetPort, AConnectionThatEndsIsTheDeviceGoingAwayOnce) {
