@@ -24,6 +24,19 @@ constexpr double kCpuLimitSeconds = 1.5;
 const char* const kUserFirst = "a1c00000";
 const char* const kLast = "a1ffffff";
 
+// The thread sanitizer's runtime has a thread of its own that wakes ten times a second.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kRuntimeWakesItself = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kRuntimeWakesItself = true;
+#else
+constexpr bool kRuntimeWakesItself = false;
+#endif
+#else
+constexpr bool kRuntimeWakesItself = false;
+#endif
+
 // Switched on well after the open: a network port's open waits a moment for the server to
 // confirm its settings, and what the Box says before the port watches the line raises nothing.
 std::vector<std::string> SwitchedOnAfterNetworkOpen(std::vector<std::string> options) {
@@ -183,6 +196,28 @@ TEST(CliOverSerialServer, ARefusedConnectionAndAnUnknownHostSayWhy) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << c.url;
   }
+}
+
+// While the tool waits on a silent Box behind the server, nothing in it wakes: the engine
+// sleeps on the socket, and keepalive is the kernel's own timer.
+TEST(CliOverSerialServer, WaitingOnASilentBoxWakesNothing) {
+  if (kRuntimeWakesItself) GTEST_SKIP() << "the sanitizer's own thread would be counted";
+  ScratchDir dir;
+  ServedBox served(dir, {"--fast", "--silent"}, Ser2net::Kind::kRfc2217);
+  SERVE_OR_SKIP(served);
+  Process cli({kCli, "--port", served.server.Url(), "--yes", "--timeout", "600"}, dir.Path());
+  ASSERT_TRUE(AwaitOutput(cli, "COM Port opened", 30s)) << cli.Stdout() << cli.Stderr();
+  std::this_thread::sleep_for(500ms);  // every thread reaches its wait
+  const long before = ContextSwitches(cli.Pid());
+  std::this_thread::sleep_for(6s);  // past the first keepalive probe
+  const long after = ContextSwitches(cli.Pid());
+  ASSERT_GE(before, 0);
+  ASSERT_GE(after, before) << "zanowipe-cli ended:\n" << cli.Stdout() << cli.Stderr();
+  EXPECT_LE(after - before, 4) << "context switches in 6 s of waiting on " << served.server.Url();
+  cli.Signal(SIGINT);
+  const auto e = cli.Wait(20s);
+  ASSERT_TRUE(e.has_value()) << "zanowipe-cli did not end at SIGINT";
+  EXPECT_EQ(e->status, 130) << cli.Stdout() << cli.Stderr();
 }
 
 // Packets stop: loopback goes down in a network namespace of the test's own while the tool is
