@@ -47,6 +47,11 @@ if cmake --build "$build" --target help | grep '^bench_startup:' >/dev/null; the
   targets+=(bench_startup)
   have_startup=1
 fi
+have_line=0
+if cmake --build "$build" --target help | grep '^bench_line:' >/dev/null; then
+  targets+=(bench_line zanowipe-cli)
+  have_line=1
+fi
 cmake --build "$build" --target "${targets[@]}"
 
 work=$(mktemp -d /tmp/zw-bench.XXXXXX)
@@ -77,6 +82,10 @@ run idle "$build/bench/bench_idle"
 run erase "$build/bench/bench_erase_overhead" --boxsim "$build/tools/boxsim/boxsim"
 if [ "$have_startup" = 1 ]; then
   run startup "$build/bench/bench_startup"
+fi
+if [ "$have_line" = 1 ]; then
+  run line "$build/bench/bench_line" --boxsim "$build/tools/boxsim/boxsim" \
+    --cli "$build/app/cli/zanowipe-cli"
 fi
 
 exe=
@@ -142,6 +151,13 @@ lat_met="$(met "$lat_ratio <= 1.5") in this run; by design not in general (secti
 thr_met="$(met "$thr_ratio >= 0.5") in this run; it depends on the load (section 2)"
 idle_met=$(met "$idle_wakeups == 0")
 overhead_met=$(met "$overhead < 20")
+if [ "$have_line" = 1 ]; then
+  line_idle=$(r line.idle.parent_wakeups %.0f)/$(r line.idle.worker_wakeups %.0f)
+  line_met=$(met "$(r line.idle.parent_wakeups %.0f) == 0 && $(r line.idle.worker_wakeups %.0f) == 0 && $(r line.verified %.0f) == $(r line.boxes %.0f)")
+  line_row="| A line of $(r line.boxes %.0f) Boxes at once: every flash right; wake-ups of the parent/workers while every port waits for its Box | all, none | $(r line.verified %.0f) of $(r line.boxes %.0f); $line_idle in $(r line.idle.seconds) s | $line_met |"
+else
+  line_row="| A line of 16 Boxes at once | all flashes right, no idle wake-ups | not measured | - |"
+fi
 if [ -n "$exe" ]; then
   exe_mb=$(awk -v b="$exe_bytes" 'BEGIN { printf "%.2f", b / 1000000 }')
   exe_met=$(met "$exe_bytes < 1500000")
@@ -168,6 +184,7 @@ quick smoke test under CTest (label \`bench\`).
 | Idle port ("Awaiting device"): wake-ups of the serial path | none | $idle_wakeups in $(r idle.seconds) s | $idle_met |
 | Tool overhead on a whole erase against boxsim, beyond its timers | under 20 ms | $overhead ms | $overhead_met |
 $exe_row
+$line_row
 
 ## Machine
 
@@ -317,6 +334,42 @@ system DLLs: $exe_dlls.}
 
 EOF
   fi
+  if [ "$have_line" = 1 ]; then
+    cat <<EOF
+## 6. A line of $(r line.boxes %.0f) Boxes at once
+
+\`zanowipe-cli\` with $(r line.boxes %.0f) \`--port\` options and \`--record\`: each port in a worker
+process of its own (this program again, run with \`--worker\`), which sends its events to the
+parent as JSON lines on a pipe and appends each Box's record to the file itself. Against as many
+\`boxsim --fast --wait-signal\` on pseudo-terminals: every port is opened, and every Box has seen
+its port opened, before all the Boxes are switched on at once (SIGUSR1), as a technician would
+switch on a bench of them.
+
+| What | This run |
+|---|---|
+| Flash images erased exactly in the user range (\`boxsim --verify-flash\`) | $(r line.verified %.0f) of $(r line.boxes %.0f) |
+| Record lines / of them COMPLETE | $(r line.records %.0f) / $(r line.records_complete %.0f) |
+| Wall time, switch-on to the line's end | $(r line.wall %.2f) s |
+| The same for one Box on its own | $(r line.single.wall %.2f) s (ratio $(r line.wall_ratio %.2f)) |
+| CPU of the parent, start to end | $(r line.parent_cpu %.1f) ms |
+| CPU of the $(r line.boxes %.0f) workers, start to end | $(r line.workers_cpu %.0f) ms ($(r line.worker_cpu %.1f) ms each); one Box on its own, whole program: $(r line.single.cpu %.1f) ms |
+| Wake-ups while every port waited for its Box ($(r line.idle.seconds) s): the parent | $(r line.idle.parent_wakeups %.0f) |
+| The same: the $(r line.idle.workers %.0f) workers, $(r line.idle.worker_threads %.0f) threads | $(r line.idle.worker_wakeups %.0f) |
+
+Wake-ups are the context switches of every thread of the parent and of each worker
+(\`/proc/PID/task/*/status\`) over the window. The parent sleeps in \`poll()\` on its workers'
+pipes and a signalfd with no timeout (a table on a terminal adds one wake-up a second, and only
+while some port is in a step whose time it shows, never while a port waits for its Box); each
+worker sleeps as a single run does (its main loop, the interrupt watch, the port's engine and
+watcher, none with a time-out). The CPU of the parent is its own run time, read while it is a
+zombie (\`/proc/PID/schedstat\`); a third of it or more is the kernel's work of collecting its workers
+(\`wait4()\` dropping each one's \`/proc\` entries). The workers' is the rest of what \`wait4()\`
+reports for the parent, start-up included. The
+wall time is the timers' (two wake-up ticks and the 1.5 s completion wait, as in section 4) plus
+what the ports cost each other on this machine's $cores processors.
+
+EOF
+  fi
   cat <<'EOF'
 ## What was changed to meet the targets
 
@@ -374,7 +427,7 @@ not at all. The erase benchmark therefore switches boxsim by signal after the op
 ## Raw output of this run
 
 EOF
-  for name in latency throughput idle erase startup; do
+  for name in latency throughput idle erase startup line; do
     [ -f "$work/$name.txt" ] || continue
     printf '### %s\n\n```\n' "$name"
     cat "$work/$name.txt"

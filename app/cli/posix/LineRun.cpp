@@ -41,6 +41,7 @@ struct Worker {
   bool reaped = false;
   int waitStatus = 0;
   std::optional<int> endStatus;  // from its end event
+  std::optional<int> status;     // the port's, once the worker has gone and said all it had
 };
 
 // The program's arguments prepared before fork(): the child may only call exec then.
@@ -126,7 +127,7 @@ int RunLine(const CliOptions& options) {
       view.Problem(i, std::string("cannot start a worker: ") + std::strerror(errno), now());
     }
   }
-  view.Draw(now(), TerminalColumns());
+  if (mode == LineView::Mode::Table) view.Draw(now(), TerminalColumns());
 
   bool interrupted = false;
   double killAt = -1;
@@ -134,12 +135,12 @@ int RunLine(const CliOptions& options) {
     return std::any_of(workers.begin(), workers.end(),
                        [](const Worker& w) { return w.fd >= 0 || !w.reaped; });
   };
+  // Every child that has ended, however many SIGCHLDs were merged into one.
   auto reap = [&] {
-    for (Worker& w : workers) {
-      if (w.reaped) continue;
-      int status = 0;
-      const pid_t r = ::waitpid(w.pid, &status, WNOHANG);
-      if (r == w.pid) {
+    int status = 0;
+    for (pid_t pid; (pid = ::waitpid(-1, &status, WNOHANG)) > 0;) {
+      for (Worker& w : workers) {
+        if (w.pid != pid) continue;
         w.reaped = true;
         w.waitStatus = status;
       }
@@ -152,6 +153,36 @@ int RunLine(const CliOptions& options) {
     for (Worker& w : workers) {
       if (!w.reaped) ::kill(w.pid, SIGTERM);
     }
+  };
+
+  // A port ends when its worker has gone and its pipe is read to the end: with the status its
+  // last event gave, or as a failure when it died without one.
+  auto conclude = [&](std::size_t i) {
+    Worker& w = workers[i];
+    if (w.status || w.fd >= 0 || !w.reaped) return;
+    if (w.endStatus) {
+      w.status = *w.endStatus;
+      return;
+    }
+    w.status = kExitPortError;
+    if (w.pid < 0) return;  // it never started, which has been said
+    if (WIFSIGNALED(w.waitStatus)) {
+      view.Problem(i,
+                   std::string("the worker was ended by signal ") +
+                       ::strsignal(WTERMSIG(w.waitStatus)) + " before its result",
+                   now());
+    } else {
+      const int code = WIFEXITED(w.waitStatus) ? WEXITSTATUS(w.waitStatus) : kExitPortError;
+      view.Problem(i, "the worker ended with status " + std::to_string(code) + " before its result",
+                   now());
+      w.status = std::max(code, static_cast<int>(kExitPortError));
+    }
+    WorkerEvent end;
+    end.kind = WorkerEvent::Kind::End;
+    end.exitStatus = *w.status;
+    end.done = view.Done(i);
+    end.failed = view.Failed(i);
+    view.Apply(i, end, now());
   };
 
   std::vector<char> buffer(64 * 1024);
@@ -182,12 +213,11 @@ int RunLine(const CliOptions& options) {
       killAt = -1;
     }
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+      // One signal a round; poll() reports the descriptor again while more are pending.
       signalfd_siginfo info{};
-      while (::read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      if (::read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         if (info.ssi_signo == SIGINT || info.ssi_signo == SIGTERM) interrupt();
         if (info.ssi_signo == SIGCHLD) reap();
-        // Only one signal is read at a time when several are pending: poll() says when more wait.
-        break;
       }
     }
     for (std::size_t k = 1; ready > 0 && k < fds.size(); ++k) {
@@ -219,34 +249,14 @@ int RunLine(const CliOptions& options) {
         view.Problem(owners[k], "the worker sent a line too long to be an event", now());
       }
     }
-    // A child that has gone since the last SIGCHLD was read is collected here too.
-    reap();
-    view.Draw(now(), TerminalColumns());
+    for (std::size_t i = 0; i < workers.size(); ++i) conclude(i);
+    if (mode == LineView::Mode::Table) view.Draw(now(), TerminalColumns());
   }
 
   int worst = kExitComplete;
-  for (std::size_t i = 0; i < workers.size(); ++i) {
-    const Worker& w = workers[i];
-    int status = kExitPortError;
-    if (w.pid < 0) {
-      status = kExitPortError;
-    } else if (w.endStatus) {
-      status = *w.endStatus;
-    } else if (WIFSIGNALED(w.waitStatus)) {
-      view.Problem(i,
-                   std::string("the worker was ended by signal ") +
-                       ::strsignal(WTERMSIG(w.waitStatus)) + " before its result",
-                   now());
-    } else {
-      const int code = WIFEXITED(w.waitStatus) ? WEXITSTATUS(w.waitStatus) : kExitPortError;
-      view.Problem(i, "the worker ended with status " + std::to_string(code) + " before its result",
-                   now());
-      status = std::max(code, static_cast<int>(kExitPortError));
-    }
-    worst = std::max(worst, status);
-  }
+  for (const Worker& w : workers) worst = std::max(worst, w.status.value_or(kExitPortError));
   if (interrupted) worst = std::max(worst, static_cast<int>(kExitInterrupted));
-  view.Finish(now(), TerminalColumns());
+  view.Finish(now(), mode == LineView::Mode::Table ? TerminalColumns() : 0);
   ::close(signals);
   ::sigprocmask(SIG_SETMASK, &previous, nullptr);
   return worst;

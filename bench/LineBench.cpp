@@ -1,0 +1,314 @@
+// A production line at scale: zanowipe-cli with N ports at once (16 by default), each against
+// its own boxsim on a pseudo-terminal, every Box switched on by signal once all ports wait for
+// it. Measured: the wall time from switching the Boxes on to the line's end, against one Box on
+// its own; the CPU of the parent and of its workers; their wake-ups while every port waits for
+// its Box (there should be none: nothing periodic runs); every flash checked byte for byte and
+// every record read back.
+//
+//   bench_line --boxsim PATH --cli PATH [--boxes N] [--idle-seconds S] [--quick]
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/BenchSupport.h"
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+// A child with its output in files; killed with its process group if still running at the end.
+struct Child {
+  pid_t pid = -1;
+  std::string out, err;
+  Child(const std::vector<std::string>& argv, const std::string& dir, const std::string& name)
+      : out(dir + "/" + name + ".out"), err(dir + "/" + name + ".err") {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid = ::fork();
+    if (pid == 0) {
+      ::setpgid(0, 0);
+      if (::chdir(dir.c_str()) != 0) ::_exit(126);
+      std::FILE* o = std::freopen(out.c_str(), "w", stdout);
+      std::FILE* e = std::freopen(err.c_str(), "w", stderr);
+      std::FILE* i = std::freopen("/dev/null", "r", stdin);
+      if (!o || !e || !i) ::_exit(126);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+  }
+  ~Child() {
+    if (pid > 0) {
+      ::kill(-pid, SIGKILL);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+    }
+  }
+  // CPU of the child and of every child of its that it collected, in milliseconds.
+  double cpuMs = 0;
+  int Wait() {
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    cpuMs = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+};
+
+bool WaitUntil(const std::function<bool()>& done, double seconds) {
+  const std::int64_t end = bench::NowNs() + static_cast<std::int64_t>(seconds * 1e9);
+  while (!done()) {
+    if (bench::NowNs() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// Fields of /proc/PID/stat after the command name.
+std::vector<std::string> StatFields(pid_t pid) {
+  const std::string text = ReadText("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = text.rfind(')');
+  std::vector<std::string> fields;
+  if (close == std::string::npos) return fields;
+  std::istringstream rest(text.substr(close + 2));
+  for (std::string f; rest >> f;) fields.push_back(f);
+  return fields;  // [0] is field 3 (state), [1] field 4 (ppid), [11] field 14 (utime) ...
+}
+
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = std::stoi(name);
+    const auto fields = StatFields(pid);
+    if (fields.size() > 1 && std::stoi(fields[1]) == parent) children.push_back(pid);
+  }
+  return children;
+}
+
+// Context switches of every thread of a process: each is a wake-up that followed a sleep, or a
+// preemption.
+long Switches(pid_t pid) {
+  long total = 0;
+  std::error_code error;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        total += std::stol(line.substr(line.find(':') + 1));
+      }
+    }
+  }
+  return total;
+}
+
+int Threads(pid_t pid) {
+  int n = 0;
+  std::error_code error;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    (void)task;
+    ++n;
+  }
+  return n;
+}
+
+struct Line {
+  std::vector<std::unique_ptr<Child>> boxes;
+  std::vector<std::string> images, devices;
+  std::unique_ptr<Child> cli;
+  std::string record;
+  double wallSeconds = 0;
+  double parentCpuMs = 0, workersCpuMs = 0;
+  long idleParent = -1, idleWorkers = -1;
+  int workers = 0, workerThreads = 0;
+  double idleSeconds = 0;
+  int status = -1;
+};
+
+// Runs a line of n Boxes; measures the idle wake-ups over idleSeconds first when asked.
+bool RunLine(const std::string& boxsim, const std::string& cliPath, const std::string& dir, int n,
+             double idleSeconds, Line& line) {
+  for (int i = 0; i < n; ++i) {
+    const std::string image = dir + "/box" + std::to_string(i) + ".img";
+    line.images.push_back(image);
+    line.boxes.push_back(
+        std::make_unique<Child>(std::vector<std::string>{boxsim, "--flash", image, "--flash-init",
+                                                         "--fast", "--wait-signal", "-v"},
+                                dir, "box" + std::to_string(i)));
+  }
+  for (auto& box : line.boxes) {
+    if (!WaitUntil([&] { return ReadText(box->out).find('\n') != std::string::npos; }, 30)) {
+      std::fprintf(stderr, "line: boxsim did not start\n");
+      return false;
+    }
+    const std::string out = ReadText(box->out);
+    line.devices.push_back(out.substr(0, out.find('\n')));
+  }
+  line.record = dir + "/records-" + std::to_string(n) + ".jsonl";
+  std::vector<std::string> argv = {cliPath, "--yes", "--record", line.record, "--timeout", "120"};
+  for (const std::string& d : line.devices) argv.insert(argv.end(), {"--port", d});
+  line.cli = std::make_unique<Child>(argv, dir, "cli-" + std::to_string(n));
+  // Every port open and every Box aware of it before any is switched on.
+  const bool waiting = WaitUntil(
+      [&] {
+        if (Count(ReadText(line.cli->out), "COM Port opened") < n && n > 1) return false;
+        if (n == 1 && ReadText(line.cli->out).find("COM Port opened") == std::string::npos) {
+          return false;
+        }
+        for (auto& box : line.boxes) {
+          if (ReadText(box->err).find("device opened") == std::string::npos) return false;
+        }
+        return true;
+      },
+      60);
+  if (!waiting) {
+    std::fprintf(stderr, "line: the ports did not all open:\n%s%s\n",
+                 ReadText(line.cli->out).c_str(), ReadText(line.cli->err).c_str());
+    return false;
+  }
+  if (idleSeconds > 0) {
+    // Let every thread reach its wait, then count over the window.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::vector<pid_t> workers = n > 1 ? ChildrenOf(line.cli->pid) : std::vector<pid_t>{};
+    line.workers = static_cast<int>(workers.size());
+    for (pid_t w : workers) line.workerThreads += Threads(w);
+    const long parentBefore = Switches(line.cli->pid);
+    long workersBefore = 0;
+    for (pid_t w : workers) workersBefore += Switches(w);
+    const std::int64_t t0 = bench::NowNs();
+    std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+    line.idleSeconds = static_cast<double>(bench::NowNs() - t0) / 1e9;
+    line.idleParent = Switches(line.cli->pid) - parentBefore;
+    long workersAfter = 0;
+    for (pid_t w : workers) workersAfter += Switches(w);
+    line.idleWorkers = workersAfter - workersBefore;
+  }
+
+  const std::int64_t on = bench::NowNs();
+  for (auto& box : line.boxes) ::kill(box->pid, SIGUSR1);
+  // The parent's own CPU and its reaped workers' are read while it is a zombie, before it is
+  // collected.
+  if (!WaitUntil(
+          [&] {
+            const auto f = StatFields(line.cli->pid);
+            return f.empty() || f[0] == "Z";
+          },
+          180)) {
+    std::fprintf(stderr, "line: the line did not end\n");
+    return false;
+  }
+  line.wallSeconds = static_cast<double>(bench::NowNs() - on) / 1e9;
+  // The zombie's own run time (nanoseconds; the parent has one thread); its workers' is the
+  // rest of what the collection reports.
+  std::istringstream schedstat(ReadText("/proc/" + std::to_string(line.cli->pid) + "/schedstat"));
+  double parentNs = -1;
+  schedstat >> parentNs;
+  line.status = line.cli->Wait();
+  line.parentCpuMs = parentNs >= 0 ? parentNs / 1e6 : 0;
+  line.workersCpuMs = line.cli->cpuMs - line.parentCpuMs;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = bench::QuickMode(argc, argv);
+  // The children run in directories of their own.
+  auto absolute = [](const std::string& path) {
+    return path.empty() ? path : std::filesystem::absolute(path).string();
+  };
+  const std::string boxsim = absolute(bench::Option(argc, argv, "boxsim", ""));
+  const std::string cliPath = absolute(bench::Option(argc, argv, "cli", ""));
+  const int n = std::stoi(bench::Option(argc, argv, "boxes", quick ? "4" : "16"));
+  const double idle = std::stod(bench::Option(argc, argv, "idle-seconds", quick ? "1" : "5"));
+  if (boxsim.empty() || cliPath.empty() || n < 2) {
+    std::fprintf(stderr, "usage: bench_line --boxsim PATH --cli PATH [--boxes N>=2]\n");
+    return 2;
+  }
+  const std::string dir = bench::MakeTempDir("line");
+  int status = 0;
+  {
+    Line single, many;
+    if (!RunLine(boxsim, cliPath, dir, 1, 0, single)) status = 1;
+    std::filesystem::create_directories(dir + "/many");
+    if (status == 0 && !RunLine(boxsim, cliPath, dir + "/many", n, idle, many)) status = 1;
+    if (status == 0) {
+      int verified = 0;
+      for (const std::string& image : many.images) {
+        Child check({boxsim, "--verify-flash", image, "--erased", "a1c00000", "a1ffffff"}, dir,
+                    "verify");
+        if (check.Wait() == 0) ++verified;
+      }
+      const std::string records = ReadText(many.record);
+      const int lines = Count(records, "\n");
+      const int complete = Count(records, "\"result\":\"COMPLETE\"");
+      std::printf("one Box on its own: %.2f s from switch-on to the end (exit %d)\n",
+                  single.wallSeconds, single.status);
+      std::printf("%d Boxes at once: %.2f s (exit %d), %.2fx the single Box\n", n, many.wallSeconds,
+                  many.status, many.wallSeconds / single.wallSeconds);
+      std::printf("flash images erased exactly in the user range: %d of %d\n", verified, n);
+      std::printf("record lines: %d, of which COMPLETE: %d\n", lines, complete);
+      std::printf("CPU: parent %.0f ms, %d workers %.0f ms (%.1f ms each)\n", many.parentCpuMs, n,
+                  many.workersCpuMs, many.workersCpuMs / n);
+      std::printf(
+          "while every port waited for its Box (%.2f s): parent %ld wake-ups, %d workers "
+          "(%d threads) %ld wake-ups\n",
+          many.idleSeconds, many.idleParent, many.workers, many.workerThreads, many.idleWorkers);
+      bench::Result("line.boxes", n, "count");
+      bench::Result("line.single.wall", single.wallSeconds, "s");
+      bench::Result("line.wall", many.wallSeconds, "s");
+      bench::Result("line.wall_ratio", many.wallSeconds / single.wallSeconds, "x");
+      bench::Result("line.verified", verified, "count");
+      bench::Result("line.records", lines, "count");
+      bench::Result("line.records_complete", complete, "count");
+      bench::Result("line.parent_cpu", many.parentCpuMs, "ms");
+      bench::Result("line.workers_cpu", many.workersCpuMs, "ms");
+      bench::Result("line.worker_cpu", many.workersCpuMs / n, "ms");
+      bench::Result("line.single.cpu", single.parentCpuMs + single.workersCpuMs, "ms");
+      bench::Result("line.idle.seconds", many.idleSeconds, "s");
+      bench::Result("line.idle.workers", many.workers, "count");
+      bench::Result("line.idle.worker_threads", many.workerThreads, "count");
+      bench::Result("line.idle.parent_wakeups", static_cast<double>(many.idleParent), "count");
+      bench::Result("line.idle.worker_wakeups", static_cast<double>(many.idleWorkers), "count");
+      if (verified != n || complete != n || lines != n || many.status != 0 || single.status != 0 ||
+          many.workers != n) {
+        std::fprintf(stderr, "line: not every Box was erased and recorded\n%s",
+                     ReadText(many.cli->err).c_str());
+        status = 1;
+      }
+    }
+  }
+  bench::RemoveTree(dir);
+  return status;
+}
