@@ -36,9 +36,7 @@ Autopilot::Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend,
       interrupted_(std::move(interrupted)),
       start_(Clock::now()) {}
 
-Autopilot::~Autopilot() {
-  if (form_.Observer == &report_) form_.Observer = nullptr;
-}
+Autopilot::~Autopilot() = default;
 
 Autopilot::Wait Autopilot::WaitFor(const std::function<bool()>& reached,
                                    const std::function<bool()>& silenceCounts) {
@@ -98,6 +96,8 @@ int Autopilot::Finish(int status, const std::string& message) {
   form_.RequestClose();
   backend_.ProcessMessages();
   if (wasOpen && !form_.Cx1.Connected()) report_.PortClosed();
+  // The report may go with this autopilot while the form stays.
+  if (form_.Observer == &report_) form_.Observer = nullptr;
   return status;
 }
 
