@@ -154,7 +154,13 @@ overhead_met=$(met "$overhead < 20")
 if [ "$have_line" = 1 ]; then
   line_idle=$(r line.idle.parent_wakeups %.0f)/$(r line.idle.worker_wakeups %.0f)
   line_met=$(met "$(r line.idle.parent_wakeups %.0f) == 0 && $(r line.idle.worker_wakeups %.0f) == 0 && $(r line.verified %.0f) == $(r line.boxes %.0f)")
-  line_row="| A line of $(r line.boxes %.0f) Boxes at once: every flash right; wake-ups of the parent/workers while every port waits for its Box | all, none | $(r line.verified %.0f) of $(r line.boxes %.0f); $line_idle in $(r line.idle.seconds) s | $line_met |"
+  line_row="| A line of $(r line.boxes %.0f) Boxes at once on ptys: every flash right; wake-ups of the parent/workers while every port waits for its Box | all, none | $(r line.verified %.0f) of $(r line.boxes %.0f); $line_idle in $(r line.idle.seconds) s | $line_met |"
+  if [ "$(r line.net.measured %.0f)" = 1 ]; then
+    net_idle=$(r line.net.idle.parent_wakeups %.0f)/$(r line.net.idle.worker_wakeups %.0f)
+    net_met=$(met "$(r line.net.idle.parent_wakeups %.0f) == 0 && $(r line.net.idle.worker_wakeups %.0f) == 0 && $(r line.net.verified %.0f) == $(r line.boxes %.0f)")
+    line_row="$line_row
+| The same with every Box behind ser2net (\`rfc2217://\`) | all, none | $(r line.net.verified %.0f) of $(r line.boxes %.0f); $net_idle in $(r line.net.idle.seconds) s | $net_met |"
+  fi
 else
   line_row="| A line of 16 Boxes at once | all flashes right, no idle wake-ups | not measured | - |"
 fi
@@ -343,30 +349,32 @@ process of its own (this program again, run with \`--worker\`), which sends its 
 parent as JSON lines on a pipe and appends each Box's record to the file itself. Against as many
 \`boxsim --fast --wait-signal\` on pseudo-terminals: every port is opened, and every Box has seen
 its port opened, before all the Boxes are switched on at once (SIGUSR1), as a technician would
-switch on a bench of them.
+switch on a bench of them. Then the same again with every Box behind a ser2net of its own
+(Debian's, on the loopback; the ports are \`rfc2217://127.0.0.1:PORT\`), when ser2net is
+installed.
 
-| What | This run |
-|---|---|
-| Flash images erased exactly in the user range (\`boxsim --verify-flash\`) | $(r line.verified %.0f) of $(r line.boxes %.0f) |
-| Record lines / of them COMPLETE | $(r line.records %.0f) / $(r line.records_complete %.0f) |
-| Wall time, switch-on to the line's end | $(r line.wall %.2f) s |
-| The same for one Box on its own | $(r line.single.wall %.2f) s (ratio $(r line.wall_ratio %.2f)) |
-| CPU of the parent, start to end | $(r line.parent_cpu %.1f) ms |
-| CPU of the $(r line.boxes %.0f) workers, start to end | $(r line.workers_cpu %.0f) ms ($(r line.worker_cpu %.1f) ms each); one Box on its own, whole program: $(r line.single.cpu %.1f) ms |
-| Wake-ups while every port waited for its Box ($(r line.idle.seconds) s): the parent | $(r line.idle.parent_wakeups %.0f) |
-| The same: the $(r line.idle.workers %.0f) workers, $(r line.idle.worker_threads %.0f) threads | $(r line.idle.worker_wakeups %.0f) |
+| What | On ptys | Behind ser2net |
+|---|---|---|
+| Flash images erased exactly in the user range (\`boxsim --verify-flash\`) | $(r line.verified %.0f) of $(r line.boxes %.0f) | $(r line.net.verified %.0f) of $(r line.boxes %.0f) |
+| Record lines / of them COMPLETE | $(r line.records %.0f) / $(r line.records_complete %.0f) | $(r line.net.records %.0f) / $(r line.net.records_complete %.0f) |
+| Wall time, switch-on to the line's end (one Box on its own, on a pty: $(r line.single.wall %.2f) s) | $(r line.wall %.2f) s ($(r line.wall_ratio %.2f)x) | $(r line.net.wall %.2f) s ($(r line.net.wall_ratio %.2f)x) |
+| CPU of the parent, start to end | $(r line.parent_cpu %.1f) ms | $(r line.net.parent_cpu %.1f) ms |
+| CPU of the $(r line.boxes %.0f) workers, start to end (one Box on its own, whole program: $(r line.single.cpu %.1f) ms) | $(r line.workers_cpu %.0f) ms ($(r line.worker_cpu %.1f) ms each) | $(r line.net.workers_cpu %.0f) ms ($(r line.net.worker_cpu %.1f) ms each) |
+| Wake-ups of the parent while every port waited for its Box | $(r line.idle.parent_wakeups %.0f) in $(r line.idle.seconds) s | $(r line.net.idle.parent_wakeups %.0f) in $(r line.net.idle.seconds) s |
+| The same, the $(r line.idle.workers %.0f) workers ($(r line.idle.worker_threads %.0f) threads) | $(r line.idle.worker_wakeups %.0f) | $(r line.net.idle.worker_wakeups %.0f) |
 
 Wake-ups are the context switches of every thread of the parent and of each worker
 (\`/proc/PID/task/*/status\`) over the window. The parent sleeps in \`poll()\` on its workers'
 pipes and a signalfd with no timeout (a table on a terminal adds one wake-up a second, and only
 while some port is in a step whose time it shows, never while a port waits for its Box); each
 worker sleeps as a single run does (its main loop, the interrupt watch, the port's engine and
-watcher, none with a time-out). The CPU of the parent is its own run time, read while it is a
-zombie (\`/proc/PID/schedstat\`); a third of it or more is the kernel's work of collecting its workers
-(\`wait4()\` dropping each one's \`/proc\` entries). The workers' is the rest of what \`wait4()\`
-reports for the parent, start-up included. The
-wall time is the timers' (two wake-up ticks and the 1.5 s completion wait, as in section 4) plus
-what the ports cost each other on this machine's $cores processors.
+watcher, none with a time-out; behind ser2net the engine waits on a socket instead of a tty,
+and ser2net's own wake-ups are not counted). The CPU of the parent is its own run time, read
+while it is a zombie (\`/proc/PID/schedstat\`); a third of it or more is the kernel's work of
+collecting its workers (\`wait4()\` dropping each one's \`/proc\` entries). The workers' is the
+rest of what \`wait4()\` reports for the parent, start-up included. The wall time is the timers'
+(two wake-up ticks and the 1.5 s completion wait, as in section 4) plus what the ports cost
+each other on this machine's $cores processors.
 
 EOF
   fi
