@@ -19,19 +19,6 @@ constexpr auto kRunLimit = std::chrono::seconds(90);
 // Generous for a run of a few seconds of real time; a busy loop would use far more.
 constexpr double kCpuLimitSeconds = 1.5;
 
-// The thread sanitizer's runtime has a thread of its own that wakes ten times a second.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kRuntimeWakesItself = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kRuntimeWakesItself = true;
-#else
-constexpr bool kRuntimeWakesItself = false;
-#endif
-#else
-constexpr bool kRuntimeWakesItself = false;
-#endif
-
 const char* const kUserFirst = "a1c00000";
 const char* const kConfigFirst = "a1b00000";
 const char* const kLast = "a1ffffff";

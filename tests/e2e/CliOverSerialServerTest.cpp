@@ -24,19 +24,6 @@ constexpr double kCpuLimitSeconds = 1.5;
 const char* const kUserFirst = "a1c00000";
 const char* const kLast = "a1ffffff";
 
-// The thread sanitizer's runtime has a thread of its own that wakes ten times a second.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kRuntimeWakesItself = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kRuntimeWakesItself = true;
-#else
-constexpr bool kRuntimeWakesItself = false;
-#endif
-#else
-constexpr bool kRuntimeWakesItself = false;
-#endif
-
 // Switched on well after the open: a network port's open waits a moment for the server to
 // confirm its settings, and what the Box says before the port watches the line raises nothing.
 std::vector<std::string> SwitchedOnAfterNetworkOpen(std::vector<std::string> options) {
