@@ -8,10 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <future>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -449,13 +450,19 @@ TEST(NetOpen, NamesWorkDirectlyAndThroughTheDeviceMap) {
 }
 
 // A resolver stuck on an unreachable name server is left behind at the limit. Let go at the
-// end, it fails without asking any name server.
-std::promise<void> resolverGate;
-const std::shared_future<void> resolverOpen = resolverGate.get_future().share();
+// end, it fails without asking any name server, and says it has left, so that nothing it
+// touched is destroyed under it when the program ends.
+std::mutex resolverMutex;
+std::condition_variable resolverChanged;
+bool resolverReleased = false;
+bool resolverLeft = false;
 
 int HangingResolve(const char*, const char*, const addrinfo* hints, addrinfo**) {
   if (hints->ai_flags & AI_NUMERICHOST) return EAI_NONAME;  // a name, not an address
-  resolverOpen.wait();
+  std::unique_lock lock(resolverMutex);
+  resolverChanged.wait(lock, [] { return resolverReleased; });
+  resolverLeft = true;
+  resolverChanged.notify_all();
   return EAI_NONAME;
 }
 
@@ -469,7 +476,14 @@ TEST(NetOpen, NameResolutionHasABoundedTime) {
   const auto line = drv::posix::NetLine::Open("rfc2217://bench-a:3001", &error, &reason, limits);
   const long elapsed = ElapsedMs(start);
   drv::posix::Resolver() = drv::posix::SystemResolverCalls();
-  resolverGate.set_value();  // the abandoned lookup ends and frees what it holds
+  {
+    // The abandoned lookup ends and frees what it holds.
+    std::unique_lock lock(resolverMutex);
+    resolverReleased = true;
+    resolverChanged.notify_all();
+    EXPECT_TRUE(
+        resolverChanged.wait_for(lock, std::chrono::seconds(10), [] { return resolverLeft; }));
+  }
 
   EXPECT_FALSE(line);
   EXPECT_EQ(error, drv::posix::kErrorSemTimeout);
