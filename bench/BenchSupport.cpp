@@ -62,10 +62,10 @@ int Pty::OpenRawSlave() {
   return slave_;
 }
 
-void Pty::WriteAll(const void* data, std::size_t size) {
+void WriteAllTo(int fd, const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
-    const ssize_t n = write(master_, p, size);
+    const ssize_t n = write(fd, p, size);
     if (n > 0) {
       p += n;
       size -= static_cast<std::size_t>(n);
@@ -74,7 +74,7 @@ void Pty::WriteAll(const void* data, std::size_t size) {
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
       throw std::runtime_error(std::string("write to the pty master: ") + std::strerror(errno));
     }
-    pollfd pfd{master_, POLLOUT, 0};
+    pollfd pfd{fd, POLLOUT, 0};
     poll(&pfd, 1, 1000);
   }
 }
@@ -140,14 +140,26 @@ std::vector<ThreadCounters> ReadThreadCounters() {
   return threads;
 }
 
-ProcessCost ProcessCost::Now() {
+namespace {
+
+ProcessCost CostOf(int who) {
   rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
+  getrusage(who, &usage);
   ProcessCost c;
   c.wakeups = usage.ru_nvcsw;
   c.cpuNs = (static_cast<long long>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000000 +
             (static_cast<long long>(usage.ru_utime.tv_usec) + usage.ru_stime.tv_usec) * 1000;
   return c;
+}
+
+}  // namespace
+
+ProcessCost ProcessCost::Now() {
+  return CostOf(RUSAGE_SELF);
+}
+
+ProcessCost ProcessCost::ThreadNow() {
+  return CostOf(RUSAGE_THREAD);
 }
 
 bool QuickMode(int argc, char** argv) {

@@ -15,6 +15,9 @@ namespace bench {
 // Monotonic nanoseconds.
 std::int64_t NowNs();
 
+// Writes all of data to a non-blocking descriptor, waiting for room when it is full.
+void WriteAllTo(int fd, const void* data, std::size_t size);
+
 // A pseudo-terminal: the master plays the device; the slave is the port the program opens.
 class Pty {
  public:
@@ -27,7 +30,7 @@ class Pty {
   // Opens the slave raw and non-blocking, as a raw reader would; closed with the pair.
   int OpenRawSlave();
   // Writes all of data to the master, waiting for room when the line is full.
-  void WriteAll(const void* data, std::size_t size);
+  void WriteAll(const void* data, std::size_t size) { WriteAllTo(master_, data, size); }
 
  private:
   int master_ = -1;
@@ -62,6 +65,12 @@ struct ProcessCost {
   static ProcessCost Now();
   ProcessCost operator-(const ProcessCost& earlier) const {
     return {wakeups - earlier.wakeups, cpuNs - earlier.cpuNs};
+  }
+  // The same of the calling thread alone (a writer that plays the device beside a peer's
+  // process).
+  static ProcessCost ThreadNow();
+  ProcessCost operator+(const ProcessCost& more) const {
+    return {wakeups + more.wakeups, cpuNs + more.cpuNs};
   }
   ProcessCost& operator+=(const ProcessCost& more) {
     wakeups += more.wakeups;

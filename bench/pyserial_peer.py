@@ -1,0 +1,119 @@
+#!/usr/bin/python3
+"""pyserial as a peer of the component's benchmarks (see Peers.h for what it is asked and what
+it answers). Two ways a Python program reads a port:
+  --variant thread    a reader thread doing blocking read()s into a queue.Queue, the main
+                      thread taking from it (a program with a main loop of its own);
+  --variant blocking  a plain blocking read(1) on the main thread.
+The latency method is ByteChain.h's: the code that receives a byte sleeps the gap and writes the
+next one to the pty's master itself."""
+
+import os
+import queue
+import resource
+import sys
+import threading
+import time
+
+GAP_S = 0.0005
+
+
+def option(name, fallback=None):
+    args = sys.argv[1:]
+    for i in range(len(args) - 1):
+        if args[i] == "--" + name:
+            return args[i + 1]
+    return fallback
+
+
+def cost():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_nvcsw, int((usage.ru_utime + usage.ru_stime) * 1e9)
+
+
+def open_port(path):
+    import serial  # python3-serial; imported here so that its absence is a SKIP, not a crash
+    return serial.Serial(path, baudrate=115200, bytesize=8, parity="N", stopbits=1, timeout=None)
+
+
+def write_byte(master):
+    while os.write(master, b"a") != 1:
+        pass
+
+
+def start_reader(port, into):
+    def read():
+        try:
+            while True:
+                into.put(port.read(port.in_waiting or 1))
+        except Exception:  # the port closed under it at the end: the series is over
+            into.put(None)
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    return reader
+
+
+def latency(port, variant):
+    master = int(option("master-fd"))
+    samples, warmup = int(option("samples")), int(option("warmup"))
+    os.set_blocking(master, True)
+    inbox = queue.Queue()
+    if variant == "thread":
+        start_reader(port, inbox)
+        receive = inbox.get
+    else:
+        receive = lambda: port.read(1)  # noqa: E731
+    latencies = []
+    before = None
+    for i in range(warmup + samples):
+        if i == warmup:
+            before = cost()
+        if i > 0:
+            time.sleep(GAP_S)
+        sent = time.monotonic_ns()
+        write_byte(master)
+        if not receive():
+            sys.exit("pyserial: the port closed after %d bytes" % i)
+        arrived = time.monotonic_ns()
+        if i >= warmup:
+            latencies.append(arrived - sent)
+    after = cost()
+    out = ["SAMPLE %d" % ns for ns in latencies]
+    out.append("COST %d %d" % (after[0] - before[0], after[1] - before[1]))
+    print("\n".join(out), flush=True)
+
+
+def throughput(port):
+    total = int(option("bytes"))
+    inbox = queue.Queue()
+    before = cost()
+    start_reader(port, inbox)
+    print("READY", flush=True)
+    received = calls = 0
+    while received < total:
+        chunk = inbox.get()
+        if not chunk:
+            sys.exit("pyserial: %d of %d bytes arrived" % (received, total))
+        received += len(chunk)
+        calls += 1
+    after = cost()
+    print("RUN %d %d %d %d" % (received, calls, after[0] - before[0], after[1] - before[1]),
+          flush=True)
+
+
+def main():
+    mode = "latency" if "latency" in sys.argv[1:] else "throughput"
+    variant, slave = option("variant", "thread"), option("slave")
+    try:
+        port = open_port(slave)
+    except ImportError:
+        print("SKIP python3-serial is not installed", flush=True)
+        return
+    if mode == "latency":
+        latency(port, variant)
+    else:
+        throughput(port)
+    port.close()
+
+
+if __name__ == "__main__":
+    main()
