@@ -2,18 +2,23 @@
 // takes them; the port reads them the way the tool does (OnRxChar on the main thread, then one
 // Read of Count), with the tool's 1 KiB input queue and again with a 64 KiB one, to tell the
 // small queue's share of the gap. Beside them, the raw limit: a poll() + read() loop on the
-// slave.
+// slave; and the serial libraries a user would otherwise pick, each in a program of its own
+// (Peers.h) fed by the same writer here.
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/Form1Layout.h"
 #include "bench/BenchSupport.h"
+#include "bench/Peers.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"
@@ -97,6 +102,53 @@ Run ComponentLoop(gui::headless::HeadlessBackend& backend, std::size_t total, in
   return run;
 }
 
+// A peer's program reads the slave; the writer here plays the device as for the other paths.
+// The cost is the peer's whole process and the writer's thread, as the others' is their whole
+// process, writer included. nullopt when the peer cannot be measured here (skipped names why).
+std::optional<Run> PeerLoop(const bench::Peer& peer, std::size_t total, std::string& skipped) {
+  bench::Pty pty;
+  std::vector<std::string> command = peer.command;
+  for (const std::string& a : {std::string("throughput"), std::string("--slave"), pty.SlavePath(),
+                               std::string("--bytes"), std::to_string(total)}) {
+    command.push_back(a);
+  }
+  bench::PeerProcess child(command, -1);
+  std::string line;
+  if (!child.ReadLine(line, 30000) || line != "READY") {
+    if (line.rfind("SKIP ", 0) == 0) {
+      skipped = line.substr(5);
+      return std::nullopt;
+    }
+    std::fprintf(stderr, "throughput: %s did not open its port (exit status %d)\n",
+                 peer.label.c_str(), child.Wait());
+    return Run{};
+  }
+  Run run;
+  bench::ProcessCost writerCost;
+  const std::int64_t t0 = bench::NowNs();
+  std::thread writer([&] {
+    const auto before = bench::ProcessCost::ThreadNow();
+    Feed(pty, total);
+    writerCost = bench::ProcessCost::ThreadNow() - before;
+  });
+  const bool answered = child.ReadLine(line, 120000);
+  run.seconds = static_cast<double>(bench::NowNs() - t0) / 1e9;
+  writer.join();
+  const int status = child.Wait();
+  std::istringstream in(line);
+  std::string word;
+  bench::ProcessCost peerCost;
+  if (answered && (in >> word >> run.bytes >> run.calls >> peerCost.wakeups >> peerCost.cpuNs) &&
+      word == "RUN" && status == 0) {
+    run.cost = peerCost + writerCost;
+  } else {
+    std::fprintf(stderr, "throughput: %s ended without its figures (exit status %d)\n",
+                 peer.label.c_str(), status);
+    run.bytes = 0;
+  }
+  return run;
+}
+
 double MBps(const Run& r) {
   return static_cast<double>(r.bytes) / r.seconds / 1e6;
 }
@@ -128,9 +180,12 @@ int main(int argc, char** argv) {
 
   // Each path's figures over the rounds; the medians are reported.
   struct Path {
-    const char* key;
-    const char* label;
+    std::string key;
+    std::string label;
+    std::function<std::optional<Run>(std::string& skipped)> run;
     std::vector<double> mbps = {}, cpu = {}, wakeups = {}, perCall = {};
+    std::string skipped = {};
+    bool failed = false;
     void Add(const Run& r) {
       mbps.push_back(MBps(r));
       cpu.push_back(CpuMsPerMB(r));
@@ -138,42 +193,69 @@ int main(int argc, char** argv) {
       perCall.push_back(static_cast<double>(r.bytes) / static_cast<double>(std::max(1L, r.calls)));
     }
   };
-  Path raw{"raw", "raw poll()+read()"};
-  Path tool{"tcomx", "TComX, the tool's 1 KiB queue"};
-  Path big{"tcomx_64k", "TComX, a 64 KiB queue"};
   constexpr int kBigQueue = 65536;
-  bool complete = true;
+  std::vector<Path> paths = {
+      {"raw", "raw poll()+read()", [&](std::string&) { return RawLoop(total); }},
+      {"tcomx", "TComX, the tool's 1 KiB queue",
+       [&](std::string&) { return ComponentLoop(backend, total, 0); }},
+      {"tcomx_64k", "TComX, a 64 KiB queue",
+       [&](std::string&) { return ComponentLoop(backend, total, kBigQueue); }},
+  };
+  for (const bench::Peer& peer : bench::ThroughputPeers(argc, argv)) {
+    Path p{peer.key, peer.label,
+           [peer, total](std::string& skipped) { return PeerLoop(peer, total, skipped); }};
+    p.skipped = peer.missing;
+    paths.push_back(p);
+  }
   for (int r = 0; r < rounds; ++r) {
-    const Run a = RawLoop(total);
-    const Run b = ComponentLoop(backend, total, 0);
-    const Run c = ComponentLoop(backend, total, kBigQueue);
-    complete = complete && a.bytes >= total && b.bytes >= total && c.bytes >= total;
-    raw.Add(a);
-    tool.Add(b);
-    big.Add(c);
-    std::printf("round %d: raw %.1f MB/s, TComX %.1f MB/s, TComX with a 64 KiB queue %.1f MB/s\n",
-                r + 1, MBps(a), MBps(b), MBps(c));
+    std::printf("round %d:", r + 1);
+    for (Path& p : paths) {
+      if (p.failed || !p.skipped.empty()) continue;
+      const std::optional<Run> run = p.run(p.skipped);
+      if (!run) continue;
+      if (run->bytes < total) {
+        p.failed = true;
+        continue;
+      }
+      p.Add(*run);
+      std::printf(" %s %.1f MB/s;", p.key.c_str(), MBps(*run));
+    }
+    std::printf("\n");
   }
   gui::App().SetBackend(nullptr);
 
   std::printf("receive throughput over %zu bytes, median of %d rounds\n", total, rounds);
-  const double rawMBps = Median(raw.mbps);
-  for (const Path* p : {&raw, &tool, &big}) {
-    const double mbps = Median(p->mbps);
+  const double rawMBps = paths[0].failed ? 0 : Median(paths[0].mbps);
+  bool complete = true;
+  for (const Path& p : paths) {
+    if (!p.skipped.empty()) {
+      std::printf("%-36s not measured: %s\n", p.label.c_str(), p.skipped.c_str());
+      continue;
+    }
+    if (p.failed) {
+      std::printf("%-36s FAILED (see above)\n", p.label.c_str());
+      complete = false;
+      continue;
+    }
+    const double mbps = Median(p.mbps);
     std::printf(
-        "%-32s %7.1f MB/s = %6.0f x the 115200-baud line, %.2f x raw; %5.0f B a call, %5.1f ms "
+        "%-36s %7.1f MB/s = %6.0f x the 115200-baud line, %.2f x raw; %5.0f B a call, %5.1f ms "
         "CPU and %5.0f wake-ups a MB\n",
-        p->label, mbps, mbps * 1e6 / kLineRate, mbps / rawMBps, Median(p->perCall), Median(p->cpu),
-        Median(p->wakeups));
-    const std::string key = std::string("throughput.") + p->key;
+        p.label.c_str(), mbps, mbps * 1e6 / kLineRate, mbps / rawMBps, Median(p.perCall),
+        Median(p.cpu), Median(p.wakeups));
+    const std::string key = "throughput." + p.key;
     bench::Result(key, mbps, "MB/s");
+    bench::Result(key + ".ratio", mbps / rawMBps, "x");
     bench::Result(key + ".line_multiple", mbps * 1e6 / kLineRate, "x");
-    bench::Result(key + ".cpu_per_mb", Median(p->cpu), "ms");
-    bench::Result(key + ".wakeups_per_mb", Median(p->wakeups), "count");
-    bench::Result(key + ".bytes_per_call", Median(p->perCall), "B");
+    bench::Result(key + ".cpu_per_mb", Median(p.cpu), "ms");
+    bench::Result(key + ".wakeups_per_mb", Median(p.wakeups), "count");
+    bench::Result(key + ".bytes_per_call", Median(p.perCall), "B");
   }
   bench::Result("throughput.bytes", static_cast<double>(total), "B");
-  bench::Result("throughput.ratio", Median(tool.mbps) / rawMBps, "x");
-  bench::Result("throughput.ratio_64k", Median(big.mbps) / rawMBps, "x");
+  bench::Result("throughput.rounds", rounds, "count");
+  if (complete) {
+    bench::Result("throughput.ratio", Median(paths[1].mbps) / rawMBps, "x");
+    bench::Result("throughput.ratio_64k", Median(paths[2].mbps) / rawMBps, "x");
+  }
   return complete ? 0 : 1;
 }

@@ -15,6 +15,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-liberation2
   procps nsis dpkg-dev unzip
   ser2net
+  qt6-serialport-dev libserialport-dev python3-serial
 )
 
 sudo_cmd=()
