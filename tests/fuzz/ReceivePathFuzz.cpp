@@ -1,59 +1,119 @@
-// The termios engine's receive path (raw tty bytes in PARMRK form to queue bytes, events and
-// line errors) against a decoder written over the whole stream at once. The raw stream is cut
-// into reads bounded by the queue's free space, as the engine reads, with a reader taking
-// bytes out in between. Checked for every read:
-// - exactly the bytes the whole-stream decoding gives for the marks completed in this read,
-//   with NUL bytes dropped when asked and marked bytes replaced when asked;
-// - EV_RXCHAR when bytes were added, EV_RXFLAG when the event character was among them,
-//   EV_RX80FULL once per crossing of 80 %, EV_ERR / EV_BREAK with their CE_ bits;
-// - the queue never holds more than its limit (one byte more only after a mark sequence that
-//   no line discipline sends).
+// The termios engine's receive queue (raw tty bytes in PARMRK form to queue bytes, events and
+// line errors; runs copied whole) against a reference that does everything one byte at a time
+// over a std::deque, written for clarity alone. The raw stream is cut into reads bounded by the
+// queue's free space, as the engine reads; between reads a reader takes bytes out, and now and
+// then the limit changes (below the content too), the queue is purged, the rules change or the
+// line switches between marked and unmarked. Checked after every step:
+// - the events and CE_ bits of each read, the bytes each take hands out, Size() and Free();
+// - the queue never holds more than its limit after a read it had room for (one byte more only
+//   after a mark sequence that no line discipline sends).
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/ReceivePath.h"
+#include "serial/driver/posix/ReceiveQueue.h"
 #include "tests/fuzz/FuzzInput.h"
 
 namespace {
 
-using drv::posix::InputKind;
-
-struct Item {
-  std::size_t completesAt;  // index of the raw byte that completes it
-  InputKind kind;
-  std::uint8_t byte;
-};
+using drv::posix::ReceiveRules;
 
 // "\377\377" is 0xFF, "\377\0\0" a break, "\377\0c" c with a line error; "\377c" for any other
-// c is no mark at all: both bytes are data. A sequence cut off at the end is still pending.
-std::vector<Item> DecodeWhole(const std::vector<std::uint8_t>& raw, bool* strayMark) {
-  std::vector<Item> items;
-  std::size_t i = 0;
-  while (i < raw.size()) {
-    if (raw[i] != 0xFF) {
-      items.push_back({i, InputKind::kData, raw[i]});
-      ++i;
-      continue;
+// c is no mark at all: both bytes are data. Unmarked, every byte is data.
+class SlowQueue {
+ public:
+  ReceiveRules rules;
+  bool marked = true;
+  std::uint32_t limit = 4096;
+
+  drv::posix::ReceiveQueue::Arrival Accept(const std::uint8_t* raw, std::size_t n) {
+    arrival_ = {};
+    const std::size_t before = bytes_.size();
+    for (std::size_t i = 0; i < n; ++i) Step(raw[i]);
+    if (bytes_.size() > before) {
+      arrival_.events |= drv::kEvRxChar;
+      if (!above80_ && AtOrAbove80()) {
+        above80_ = true;
+        arrival_.events |= drv::kEvRx80Full;
+      }
     }
-    if (i + 1 >= raw.size()) break;
-    if (raw[i + 1] == 0xFF) {
-      items.push_back({i + 1, InputKind::kData, 0xFF});
-      i += 2;
-    } else if (raw[i + 1] == 0x00) {
-      if (i + 2 >= raw.size()) break;
-      const std::uint8_t c = raw[i + 2];
-      items.push_back({i + 2, c == 0 ? InputKind::kBreak : InputKind::kLineError, c});
-      i += 3;
-    } else {
-      *strayMark = true;
-      items.push_back({i + 1, InputKind::kData, 0xFF});
-      items.push_back({i + 1, InputKind::kData, raw[i + 1]});
-      i += 2;
+    return arrival_;
+  }
+  std::vector<std::uint8_t> Take(std::size_t max) {
+    const std::size_t n = std::min(max, bytes_.size());
+    std::vector<std::uint8_t> out(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+    bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (!AtOrAbove80()) above80_ = false;
+    return out;
+  }
+  void SetLimit(std::uint32_t l) {
+    limit = l;
+    above80_ = AtOrAbove80();
+  }
+  void SetMarked(bool m) {
+    marked = m;
+    open_.clear();
+  }
+  void Clear() {
+    bytes_.clear();
+    open_.clear();
+    above80_ = false;
+  }
+  std::size_t Size() const { return bytes_.size(); }
+  std::uint32_t Free() const {
+    return bytes_.size() >= limit ? 0 : limit - static_cast<std::uint32_t>(bytes_.size());
+  }
+
+ private:
+  bool AtOrAbove80() const { return bytes_.size() * 5 >= static_cast<std::size_t>(limit) * 4; }
+
+  void Step(std::uint8_t b) {
+    if (!marked) return Data(b);
+    open_.push_back(b);
+    if (open_[0] != 0xFF) {
+      open_.clear();
+      return Data(b);
+    }
+    if (open_.size() == 2 && open_[1] != 0x00) {
+      Data(0xFF);
+      if (open_[1] != 0xFF) Data(open_[1]);
+      open_.clear();
+    } else if (open_.size() == 3) {
+      const std::uint8_t c = open_[2];
+      open_.clear();
+      if (c == 0) {
+        arrival_.errors |= drv::kCeBreak;
+        arrival_.events |= drv::kEvBreak;
+        return;
+      }
+      arrival_.errors |= rules.lineHasParity ? drv::kCeRxParity : drv::kCeFrame;
+      arrival_.events |= drv::kEvErr;
+      Data(rules.replaceErrors ? rules.errorChar : c);
     }
   }
-  return items;
+  void Data(std::uint8_t b) {
+    if (b == 0 && rules.discardNull) return;
+    if (b == rules.eventChar) arrival_.events |= drv::kEvRxFlag;
+    bytes_.push_back(b);
+  }
+
+  std::deque<std::uint8_t> bytes_;
+  std::vector<std::uint8_t> open_;  // the mark sequence read so far
+  bool above80_ = false;
+  drv::posix::ReceiveQueue::Arrival arrival_;
+};
+
+ReceiveRules RulesFrom(std::uint8_t switches, std::uint8_t errorChar, std::uint8_t eventChar) {
+  ReceiveRules rules;
+  rules.discardNull = switches & 1;
+  rules.checkParity = switches & 2;
+  rules.replaceErrors = rules.checkParity && (switches & 4);
+  rules.lineHasParity = switches & 8;
+  rules.errorChar = errorChar;
+  rules.eventChar = eventChar;
+  return rules;
 }
 
 std::uint32_t Next(std::uint32_t& s) {
@@ -67,90 +127,75 @@ std::uint32_t Next(std::uint32_t& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::FuzzInput in(data, size);
-  drv::posix::ReceiveRules rules;
   const std::uint8_t switches = in.Byte();
-  rules.discardNull = switches & 1;
-  rules.checkParity = switches & 2;
-  rules.replaceErrors = rules.checkParity && (switches & 4);
-  rules.lineHasParity = switches & 8;
-  rules.errorChar = in.Byte();
-  rules.eventChar = in.Byte();
-  const std::uint32_t limit = 1 + in.Below(switches & 0x80 ? 4096 : 48);
+  const std::uint8_t errorChar = in.Byte();
+  const std::uint8_t eventChar = in.Byte();
+  const std::uint32_t limitRange = switches & 0x80 ? 4096 : 48;
+  const std::uint32_t limit = 1 + in.Below(limitRange);
   std::uint32_t plan = in.U32() | 1;
   const std::string_view rest = in.Rest();
   const std::vector<std::uint8_t> raw(rest.begin(), rest.end());
 
-  bool strayMark = false;
-  const std::vector<Item> items = DecodeWhole(raw, &strayMark);
-  std::size_t nextItem = 0;
+  drv::posix::ReceiveQueue queue;
+  SlowQueue slow;
+  slow.rules = RulesFrom(switches, errorChar, eventChar);
+  queue.SetRules(slow.rules);
+  queue.SetLimit(limit);
+  slow.SetLimit(limit);
 
-  drv::posix::MarkedInputDecoder decoder;
-  std::deque<std::uint8_t> queue;
-  bool above80 = false;
+  std::vector<std::uint8_t> got;
   std::size_t consumed = 0;
-
-  for (int round = 0; consumed < raw.size(); ++round) {
+  for (int step = 0; consumed < raw.size(); ++step) {
     const std::uint32_t r = Next(plan);
-    const bool full = queue.size() >= limit;
-    if (!queue.empty() && (full || r % 3 == 0)) {
+    const std::uint32_t pick = r % 64;
+    if (pick == 0) {
+      const std::uint32_t l = 1 + (r >> 6) % limitRange;
+      queue.SetLimit(l);
+      slow.SetLimit(l);
+    } else if (pick == 1) {
+      queue.Clear();
+      slow.Clear();
+    } else if (pick == 2) {
+      slow.rules = RulesFrom(static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r >> 16),
+                             r & 0x40 ? eventChar : static_cast<std::uint8_t>(r >> 24));
+      queue.SetRules(slow.rules);
+    } else if (pick == 3 && (switches & 0x40)) {
+      queue.SetMarked(!slow.marked);
+      slow.SetMarked(!slow.marked);
+    } else if (slow.Size() != 0 && (queue.Free() == 0 || pick % 3 == 0)) {
       // The reader, as the engine serves a pending read.
-      const std::size_t take = 1 + (r >> 4) % queue.size();
-      queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(take));
-      if (queue.size() * 5 < static_cast<std::size_t>(limit) * 4) above80 = false;
-      continue;
+      const std::size_t max = 1 + (r >> 6) % (slow.Size() + 8);
+      const std::vector<std::uint8_t> want = slow.Take(max);
+      got.assign(max, 0xA5);
+      const std::uint32_t n = queue.Take(got.data(), static_cast<std::uint32_t>(max));
+      got.resize(n);
+      FUZZ_CHECK(got == want, "step %d, take of %zu after raw [0, %zu): %u bytes, %zu expected%s",
+                 step, max, consumed, n, want.size(), n == want.size() ? " (content differs)" : "");
+    } else {
+      // Room there is: a full queue holds bytes, and the reader has just been chosen for it.
+      const std::size_t room = queue.Free();
+      std::size_t n = 1 + (r >> 8) % (r & 0x80 ? 4096 : 40);
+      n = std::min({n, room, raw.size() - consumed});
+      const auto want = slow.Accept(raw.data() + consumed, n);
+      const auto arrival = queue.Accept(raw.data() + consumed, n);
+      FUZZ_CHECK(arrival.events == want.events,
+                 "step %d, read of raw [%zu, %zu): events %04x, expected %04x", step, consumed,
+                 consumed + n, arrival.events, want.events);
+      FUZZ_CHECK(arrival.errors == want.errors,
+                 "step %d, read of raw [%zu, %zu): errors %04x, expected %04x", step, consumed,
+                 consumed + n, arrival.errors, want.errors);
+      FUZZ_CHECK(queue.Size() <= static_cast<std::size_t>(slow.limit) + 1,
+                 "step %d: %zu bytes queued over a limit of %u", step, queue.Size(), slow.limit);
+      consumed += n;
     }
-    const std::size_t room = limit - queue.size();
-    std::size_t n = 1 + (r >> 8) % 40;
-    if (n > room) n = room;
-    if (n > raw.size() - consumed) n = raw.size() - consumed;
-
-    // What the whole-stream decoding says this read completes.
-    std::vector<std::uint8_t> added;
-    std::uint32_t errors = 0, events = 0;
-    while (nextItem < items.size() && items[nextItem].completesAt < consumed + n) {
-      const Item& it = items[nextItem++];
-      std::uint8_t b = it.byte;
-      if (it.kind == InputKind::kBreak) {
-        errors |= drv::kCeBreak;
-        events |= drv::kEvBreak;
-        continue;
-      }
-      if (it.kind == InputKind::kLineError) {
-        errors |= rules.lineHasParity ? drv::kCeRxParity : drv::kCeFrame;
-        events |= drv::kEvErr;
-        if (rules.replaceErrors) b = rules.errorChar;
-      }
-      if (b == 0 && rules.discardNull) continue;
-      added.push_back(b);
-    }
-    const bool latchBefore = above80;
-    const std::size_t before = queue.size();
-    const drv::posix::ReceiveOutcome got =
-        drv::posix::TakeIntoQueue(raw.data() + consumed, n, decoder, rules, queue, limit, above80);
-
-    const std::vector<std::uint8_t> queued(queue.begin() + static_cast<std::ptrdiff_t>(before),
-                                           queue.end());
-    FUZZ_CHECK(queued == added, "read %d of raw [%zu, %zu): %zu bytes queued, %zu expected", round,
-               consumed, consumed + n, queued.size(), added.size());
-    if (!added.empty()) {
-      events |= drv::kEvRxChar;
-      for (std::uint8_t b : added) {
-        if (b == rules.eventChar) events |= drv::kEvRxFlag;
-      }
-      if (!latchBefore && queue.size() * 5 >= static_cast<std::size_t>(limit) * 4) {
-        events |= drv::kEvRx80Full;
-      }
-    }
-    FUZZ_CHECK(got.events == events, "read %d of raw [%zu, %zu): events %04x, expected %04x", round,
-               consumed, consumed + n, got.events, events);
-    FUZZ_CHECK(got.errors == errors, "read %d of raw [%zu, %zu): errors %04x, expected %04x", round,
-               consumed, consumed + n, got.errors, errors);
-    FUZZ_CHECK(queue.size() <= limit + (strayMark ? 1u : 0u),
-               "read %d: %zu bytes queued over a limit of %u", round, queue.size(), limit);
-    if (rules.discardNull) {
-      for (std::uint8_t b : queued) FUZZ_CHECK(b != 0, "read %d: a NUL byte was queued", round);
-    }
-    consumed += n;
+    FUZZ_CHECK(queue.Size() == slow.Size() && queue.Free() == slow.Free(),
+               "step %d after raw [0, %zu): size %zu free %u, expected size %zu free %u", step,
+               consumed, queue.Size(), queue.Free(), slow.Size(), slow.Free());
   }
+  const std::vector<std::uint8_t> want = slow.Take(slow.Size());
+  got.assign(want.size() + 1, 0xA5);
+  got.resize(queue.Take(got.data(), static_cast<std::uint32_t>(got.size())));
+  FUZZ_CHECK(got == want, "the rest after raw [0, %zu): %zu bytes, %zu expected", consumed,
+             got.size(), want.size());
   return 0;
 }

@@ -1,9 +1,10 @@
-// The pure parts of the engine: the PARMRK decoder and the receive rules.
+// The pure parts of the engine: the PARMRK decoder, the receive rules and the queue's ring.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "serial/driver/posix/ByteRing.h"
 #include "serial/driver/posix/MarkedInput.h"
 #include "serial/driver/posix/ReceiveQueue.h"
 
@@ -134,6 +135,84 @@ TEST(ReceiveRules, EightyPercentOncePerCrossingAndNoByteLostOnShrinking) {
   EXPECT_EQ(q.Size(), 8u) << "a smaller limit keeps every byte";
   q.Clear();
   EXPECT_EQ(q.Free(), 4u);
+}
+
+}  // namespace
+
+namespace {
+
+using drv::posix::ByteRing;
+
+std::vector<std::uint8_t> Bytes(const std::string& s) {
+  return {s.begin(), s.end()};
+}
+
+std::string TakeAll(ByteRing& ring, std::size_t max) {
+  std::string out(max, '\0');
+  out.resize(ring.Take(reinterpret_cast<std::uint8_t*>(out.data()), max));
+  return out;
+}
+
+TEST(ByteRing, RunsWrapAroundTheBlockEndAndGrowInOrder) {
+  ByteRing ring;
+  const std::string first(200, 'a');
+  ring.Append(Bytes(first).data(), first.size());
+  const std::size_t capacity = ring.Capacity();
+  ASSERT_GE(capacity, 200u);
+  EXPECT_EQ(TakeAll(ring, 150), std::string(150, 'a'));
+  // The next run starts 200 bytes in and ends past the block's end.
+  std::string wrapping;
+  for (std::size_t i = 0; i < capacity - 60; ++i)
+    wrapping.push_back(static_cast<char>('0' + i % 10));
+  ring.Append(Bytes(wrapping).data(), wrapping.size());
+  ring.Push('!');
+  EXPECT_EQ(ring.Capacity(), capacity) << "content of " << ring.Size() << " fits: no reallocation";
+  EXPECT_EQ(TakeAll(ring, 51), std::string(50, 'a') + "0") << "oldest first across the run joint";
+  // Growing while the content wraps keeps its order.
+  const std::string big(3 * capacity, 'z');
+  ring.Append(Bytes(big).data(), big.size());
+  EXPECT_GT(ring.Capacity(), capacity);
+  EXPECT_EQ(TakeAll(ring, wrapping.size()), wrapping.substr(1) + "!");
+  EXPECT_EQ(TakeAll(ring, big.size() + 1), big);
+  EXPECT_EQ(ring.Size(), 0u);
+  EXPECT_EQ(TakeAll(ring, 10), "") << "an empty ring hands out nothing";
+}
+
+// Arrivals are copied in runs between the bytes that need the decoder: 0xFF on a marked line,
+// NUL when NULs are discarded. The cases put those bytes at a chunk's edges and between runs.
+TEST(ReceiveRules, RunsBetweenMarksAndNulsKeepEveryRule) {
+  drv::posix::ReceiveRules rules;
+  rules.discardNull = true;
+  rules.eventChar = '>';
+  ReceiveQueue q;
+  q.SetRules(rules);
+  q.SetLimit(1 << 16);
+  const std::string ff(1, '\xFF');
+  const std::string nul(1, '\0');
+  const std::string text(3000, 't');
+
+  auto a = Feed(q, nul + text + ff + ff + text + nul + nul + "end" + ff);
+  EXPECT_EQ(a.events, drv::kEvRxChar) << "no event character in any run";
+  a = Feed(q, nul + "q" + text + ">");
+  EXPECT_EQ(a.errors, drv::kCeFrame) << "a mark split from its byte by the read's end";
+  EXPECT_EQ(a.events, drv::kEvRxChar | drv::kEvErr | drv::kEvRxFlag)
+      << "the event character ends the chunk's last run";
+  EXPECT_EQ(Drain(q), text + ff + text + "end" + "q" + text + ">");
+
+  rules.discardNull = false;
+  rules.eventChar = 0;
+  q.SetRules(rules);
+  a = Feed(q, text + ff + ff + text + nul + text);
+  EXPECT_EQ(a.events, drv::kEvRxChar | drv::kEvRxFlag) << "a kept NUL is the event character";
+  EXPECT_EQ(Drain(q), text + ff + text + nul + text);
+
+  rules.eventChar = '\xFF';
+  q.SetRules(rules);
+  q.SetMarked(false);
+  a = Feed(q, text + ff + nul + text);
+  EXPECT_EQ(a.events, drv::kEvRxChar | drv::kEvRxFlag) << "unmarked, 0xFF is data in a run";
+  EXPECT_EQ(a.errors, 0u);
+  EXPECT_EQ(Drain(q), text + ff + nul + text);
 }
 
 }  // namespace

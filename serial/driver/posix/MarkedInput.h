@@ -24,9 +24,10 @@ class MarkedInputDecoder {
     marked_ = marked;
     Reset();
   }
-
- private:
-  enum class State { kPlain, kAfterMark, kAfterMarkZero };
+  bool Marked() const { return marked_; }
+  // True when no mark sequence is open: then every byte but 0xFF (when marked) is data as it
+  // is, which lets a caller copy such runs without stepping through them.
+  bool BetweenItems() const { return !marked_ || state_ == State::kPlain; }
 
   template <typename Sink>
   void Step(std::uint8_t b, Sink& sink) {
@@ -63,6 +64,9 @@ class MarkedInputDecoder {
         return;
     }
   }
+
+ private:
+  enum class State { kPlain, kAfterMark, kAfterMarkZero };
 
   State state_ = State::kPlain;
   bool marked_ = true;

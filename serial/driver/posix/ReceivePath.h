@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 
+#include "serial/driver/posix/ByteRing.h"
 #include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/MarkedInput.h"
 
@@ -27,8 +27,10 @@ inline bool AtOrAbove80Percent(std::size_t size, std::uint32_t limit) {
 // EV_RX80FULL fires when the queue reaches 80 % of queueLimit while the latch is clear.
 // The caller bounds n by the queue's free space; decoding never yields more bytes than it
 // reads, apart from a lone mark byte that no line discipline sends (kept, not dropped).
+// Runs of bytes that decode as themselves are copied whole; only mark sequences and NUL bytes
+// to be discarded go through the decoder one by one.
 ReceiveOutcome TakeIntoQueue(const std::uint8_t* raw, std::size_t n, MarkedInputDecoder& decoder,
-                             const ReceiveRules& rules, std::deque<std::uint8_t>& queue,
-                             std::uint32_t queueLimit, bool& above80);
+                             const ReceiveRules& rules, ByteRing& queue, std::uint32_t queueLimit,
+                             bool& above80);
 
 }  // namespace drv::posix

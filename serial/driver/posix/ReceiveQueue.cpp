@@ -1,7 +1,5 @@
 #include "serial/driver/posix/ReceiveQueue.h"
 
-#include <algorithm>
-
 #include "serial/driver/posix/ReceivePath.h"
 
 namespace drv::posix {
@@ -12,11 +10,11 @@ void ReceiveQueue::SetLimit(std::uint32_t limit) {
 }
 
 std::uint32_t ReceiveQueue::Free() const {
-  return bytes_.size() < limit_ ? limit_ - static_cast<std::uint32_t>(bytes_.size()) : 0;
+  return bytes_.Size() < limit_ ? limit_ - static_cast<std::uint32_t>(bytes_.Size()) : 0;
 }
 
 bool ReceiveQueue::AtOrAbove80() const {
-  return AtOrAbove80Percent(bytes_.size(), limit_);
+  return AtOrAbove80Percent(bytes_.Size(), limit_);
 }
 
 ReceiveQueue::Arrival ReceiveQueue::Accept(const std::uint8_t* raw, std::size_t n) {
@@ -26,15 +24,13 @@ ReceiveQueue::Arrival ReceiveQueue::Accept(const std::uint8_t* raw, std::size_t 
 }
 
 std::uint32_t ReceiveQueue::Take(std::uint8_t* dst, std::uint32_t max) {
-  const std::uint32_t n = std::min<std::uint32_t>(max, static_cast<std::uint32_t>(bytes_.size()));
-  std::copy_n(bytes_.begin(), n, dst);
-  bytes_.erase(bytes_.begin(), bytes_.begin() + n);
+  const auto n = static_cast<std::uint32_t>(bytes_.Take(dst, max));
   if (!AtOrAbove80()) above80_ = false;
   return n;
 }
 
 void ReceiveQueue::Clear() {
-  bytes_.clear();
+  bytes_.Clear();
   decoder_.Reset();
   above80_ = false;
 }

@@ -5,8 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 
+#include "serial/driver/posix/ByteRing.h"
 #include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/MarkedInput.h"
 
@@ -26,7 +26,7 @@ class ReceiveQueue {
   // A limit below the content keeps every byte; Free() is 0 until the content fits.
   void SetLimit(std::uint32_t limit);
   std::uint32_t Free() const;
-  std::size_t Size() const { return bytes_.size(); }
+  std::size_t Size() const { return bytes_.Size(); }
 
   // Decodes raw line input (at most Free() bytes, so that nothing can overflow) into the queue.
   Arrival Accept(const std::uint8_t* raw, std::size_t n);
@@ -39,7 +39,7 @@ class ReceiveQueue {
 
   ReceiveRules rules_;
   MarkedInputDecoder decoder_;
-  std::deque<std::uint8_t> bytes_;
+  ByteRing bytes_;
   std::uint32_t limit_ = 4096;
   bool above80_ = false;
 };
