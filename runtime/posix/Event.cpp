@@ -5,7 +5,15 @@
 // So a thread waits on any number of events at once and sleeps until one is set, with no
 // polling. Handles are serial numbers looked up in a registry, never reused, so a handle that
 // was closed is recognised as such instead of reaching freed memory.
+//
+// An event may have a driver (EventDriver.h): a wait that includes it sleeps in the driver,
+// which watches what completes the event, and is woken through an eventfd of the thread's own
+// instead of the condition variable.
 #include "runtime/Event.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +24,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "runtime/posix/EventDriver.h"
+
 namespace rt {
 namespace {
 
@@ -25,6 +35,7 @@ struct Waiter {
   std::mutex m;
   std::condition_variable cv;
   bool notified = false;
+  int fd = -1;  // when the wait is driven: written instead of notifying cv
 };
 
 struct EventObject {
@@ -32,7 +43,50 @@ struct EventObject {
   bool manualReset = false;
   bool signalled = false;
   std::vector<Waiter*> waiters;
+  std::weak_ptr<EventDriver> driver;
 };
+
+// The eventfd through which this thread is woken from a driven wait; -1 when none can be made
+// (the wait then sleeps on its condition variable, undriven).
+class ThreadWakeFd {
+ public:
+  ~ThreadWakeFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int Get() {
+    if (fd_ < 0 && !failed_) {
+      fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+      failed_ = fd_ < 0;
+    }
+    return fd_;
+  }
+
+ private:
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+int WakeFdOfThisThread() {
+  thread_local ThreadWakeFd wake;
+  return wake.Get();
+}
+
+void DrainWakeFd(int fd) {
+  std::uint64_t count;
+  [[maybe_unused]] ssize_t n = ::read(fd, &count, sizeof count);
+}
+
+// Sleeps on fd until it is readable or the deadline passes.
+void SleepOnWakeFd(int fd, bool infinite, Clock::time_point deadline) {
+  int timeoutMs = -1;
+  if (!infinite) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return;
+    timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+  }
+  pollfd pfd{fd, POLLIN, 0};
+  ::poll(&pfd, 1, timeoutMs);
+}
 
 class Registry {
  public:
@@ -98,30 +152,68 @@ void Unregister(const LockedEvents& locked, Waiter* waiter) {
   }
 }
 
+// With the events locked: the driver of the first driven event, if any.
+std::shared_ptr<EventDriver> DriverOf(const std::vector<std::shared_ptr<EventObject>>& events) {
+  for (const auto& e : events) {
+    if (auto driver = e->driver.lock()) return driver;
+  }
+  return nullptr;
+}
+
 std::uint32_t WaitForEvents(const std::vector<std::shared_ptr<EventObject>>& events,
                             std::uint32_t timeoutMs) {
   const bool infinite = timeoutMs == kInfinite;
   const auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMs);
   Waiter waiter;
   bool registered = false;
+  // A driven wait gets one round of work even when its time is up (a wait of 0 ms looks at the
+  // line once, as a completion that had happened in the background would be seen).
+  bool droveAfterDeadline = false;
+  std::shared_ptr<EventDriver> drove;
+  // Every way out of the wait tells the driver it drove that this thread has gone.
+  struct LeaveOnExit {
+    std::shared_ptr<EventDriver>& driver;
+    ~LeaveOnExit() {
+      if (driver) driver->Leave();
+    }
+  } leaveOnExit{drove};
   for (;;) {
+    std::shared_ptr<EventDriver> driver;
     {
       LockedEvents locked(events);
       if (auto index = TakeSignalled(events)) {
         if (registered) Unregister(locked, &waiter);
         return kWaitObject0 + *index;
       }
-      if (!infinite && Clock::now() >= deadline) {
+      driver = DriverOf(events);
+      const bool late = !infinite && Clock::now() >= deadline;
+      if (late && (!driver || droveAfterDeadline)) {
         if (registered) Unregister(locked, &waiter);
         return kWaitTimeout;
       }
+      droveAfterDeadline = late;
       if (!registered) {
         for (EventObject* e : locked.Distinct()) e->waiters.push_back(&waiter);
         registered = true;
       }
       // Cleared while the events are locked, so a SetEvent after the unlock is not missed.
       std::lock_guard lock(waiter.m);
+      if (driver && waiter.fd < 0) waiter.fd = WakeFdOfThisThread();
+      // The driver writes the fd too (to hand a waiting thread the lead), so it is always
+      // emptied here, where no SetEvent can slip in between.
+      if (waiter.fd >= 0) DrainWakeFd(waiter.fd);
       waiter.notified = false;
+    }
+    if (waiter.fd >= 0) {
+      // Once the wait has an fd, SetEvent writes it: it sleeps on the fd from then on.
+      if (driver) {
+        if (drove && drove != driver) drove->Leave();
+        drove = driver;
+        driver->Drive(waiter.fd, infinite ? std::nullopt : std::optional(deadline));
+      } else {
+        SleepOnWakeFd(waiter.fd, infinite, deadline);
+      }
+      continue;
     }
     std::unique_lock lock(waiter.m);
     if (infinite) {
@@ -147,15 +239,29 @@ bool SetEvent(EventHandle handle) {
   std::lock_guard lock(event->m);
   event->signalled = true;
   for (Waiter* waiter : event->waiters) {
+    int fd;
     {
       std::lock_guard waiterLock(waiter->m);
       waiter->notified = true;
+      fd = waiter->fd;
     }
     // Outside the waiter's mutex, so the waiter does not wake only to block on it. It stays
     // alive: it cannot leave its wait without this event's lock, which is still held.
-    waiter->cv.notify_one();
+    if (fd >= 0) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    } else {
+      waiter->cv.notify_one();
+    }
   }
   return true;
+}
+
+void SetEventDriver(EventHandle handle, const std::weak_ptr<EventDriver>& driver) {
+  auto event = Events().Find(handle);
+  if (!event) return;
+  std::lock_guard lock(event->m);
+  event->driver = driver;
 }
 
 bool ResetEvent(EventHandle handle) {

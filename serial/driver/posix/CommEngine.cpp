@@ -29,45 +29,146 @@ void CommPort::Wake() {
   [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
+void CommPort::Nudge() {
+  if (leading_) {
+    Wake();
+  } else if (NeedsWatching()) {
+    engineCalled_.notify_one();
+  }
+}
+
+bool CommPort::NeedsWatching() const {
+  if (stopping_) return false;
+  if (!reads_.empty() || !writes_.empty() || drainCheckAt_) return true;
+  return !hungUp_ && line_->OwnOutputWaiting();
+}
+
+bool CommPort::TakeLead() {
+  if (leading_ || stopping_) return false;
+  leading_ = true;
+  return true;
+}
+
+// Whoever gives up the lead hands it on: to a thread that waits for it, or (callEngine) to
+// the engine when something pending must progress meanwhile. A waiting thread calls the engine
+// only when its wait ends (Leave), since it usually takes the lead again at once. A closing
+// port only learns that nobody leads.
+void CommPort::ReleaseLead(bool callEngine) {
+  leading_ = false;
+  engineLeads_ = false;
+  if (stopping_) {
+    leadGiven_.notify_all();
+    return;
+  }
+  if (!followers_.empty()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(followers_.front(), &one, sizeof one);
+  } else if (callEngine && NeedsWatching()) {
+    engineCalled_.notify_one();
+  }
+}
+
+void CommPort::Leave() {
+  std::lock_guard lock(m_);
+  if (!leading_ && followers_.empty() && NeedsWatching()) engineCalled_.notify_one();
+}
+
+void CommPort::DriveWaitsFor(const Overlapped* ov) {
+  if (ov->hEvent && LoadState(ov) == kStatusPending)
+    rt::SetEventDriver(ov->hEvent, weak_from_this());
+}
+
+void CommPort::Drive(int wakeFd, std::optional<Clock::time_point> deadline) {
+  std::unique_lock lock(m_);
+  if (!TakeLead()) {
+    if (!stopping_) {
+      followers_.push_back(wakeFd);
+      // The engine yields to a thread that waits: it is woken to hand the lead over.
+      if (engineLeads_) Wake();
+    }
+    lock.unlock();
+    pollfd pfd{wakeFd, POLLIN, 0};
+    ::poll(&pfd, 1, deadline ? MillisecondsUntil(*deadline, Clock::now()) : -1);
+    lock.lock();
+    std::erase(followers_, wakeFd);
+    return;
+  }
+  // Led until the caller's own wake-up fires (its event was set, by this thread's work or
+  // another's) or its time is up.
+  while (!stopping_ && !WatchLineOnce(lock, wakeFd, deadline)) {
+    if (deadline && Clock::now() >= *deadline) break;
+  }
+  ReleaseLead(false);
+}
+
+void CommPort::LookAtLine() {
+  std::unique_lock lock(m_);
+  if (closed_ || !TakeLead()) return;
+  WatchLineOnce(lock, -1, Clock::now());
+  ReleaseLead(true);
+}
+
 void CommPort::EngineLoop() {
   std::unique_lock lock(m_);
   while (!stopping_) {
-    pollfd fds[2] = {};
-    // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
-    fds[0].fd = hungUp_ ? -1 : line_->Fd();
-    inputPaused_ = rx_.Free() == 0;
-    const bool lineOutput =
-        !hungUp_ && ((writeBlocked_ && !line_->OutputSuspended()) || line_->OwnOutputWaiting());
-    fds[0].events = static_cast<short>((inputPaused_ ? 0 : POLLIN) | (lineOutput ? POLLOUT : 0));
-    fds[1].fd = wakeFd_;
-    fds[1].events = POLLIN;
-    // Input the line already holds is taken at once, as if the descriptor had reported it.
-    const bool inputHeld = !hungUp_ && !inputPaused_ && line_->InputHeld();
-    const int timeout = inputHeld ? 0 : PollTimeoutMs(Clock::now());
-    lock.unlock();
-    const int ready = ::poll(fds, 2, timeout);
-    lock.lock();
-    if (stopping_) break;
-    if (ready > 0 && (fds[1].revents & POLLIN)) {
-      std::uint64_t count;
-      [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    if (leading_ || !followers_.empty() || !NeedsWatching()) {
+      engineCalled_.wait(lock);
+      continue;
     }
-    if (inputHeld) PullFromLine();
-    if (ready > 0 && fds[0].fd >= 0 && fds[0].revents != 0) {
-      const short revents = fds[0].revents;
-      if (revents & (POLLIN | POLLHUP | POLLERR)) PullFromLine();
-      if (revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp();
-      if ((revents & POLLOUT) && !hungUp_) {
-        writeBlocked_ = false;
-        if (!line_->FlushOwnOutput()) HangUp();
-      }
-    }
-    lineAnswered_.notify_all();
-    const auto now = Clock::now();
-    ServeReads(now);
-    if (!writes_.empty() && !hungUp_) PushWrites(now);
-    if (drainCheckAt_ && now >= *drainCheckAt_) CheckTransmitDrained(now);
+    leading_ = true;
+    engineLeads_ = true;
+    do {
+      WatchLineOnce(lock, -1, std::nullopt);
+    } while (!stopping_ && followers_.empty() && NeedsWatching());
+    ReleaseLead(false);
   }
+}
+
+bool CommPort::WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
+                             std::optional<Clock::time_point> until) {
+  pollfd fds[3] = {};
+  // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
+  fds[0].fd = hungUp_ ? -1 : line_->Fd();
+  inputPaused_ = rx_.Free() == 0;
+  const bool lineOutput =
+      !hungUp_ && ((writeBlocked_ && !line_->OutputSuspended()) || line_->OwnOutputWaiting());
+  fds[0].events = static_cast<short>((inputPaused_ ? 0 : POLLIN) | (lineOutput ? POLLOUT : 0));
+  fds[1].fd = wakeFd_;
+  fds[1].events = POLLIN;
+  fds[2].fd = callerFd;
+  fds[2].events = POLLIN;
+  // Input the line already holds is taken at once, as if the descriptor had reported it.
+  const bool inputHeld = !hungUp_ && !inputPaused_ && line_->InputHeld();
+  const auto now = Clock::now();
+  int timeout = inputHeld ? 0 : PollTimeoutMs(now);
+  if (until) {
+    const int untilMs = MillisecondsUntil(*until, now);
+    if (timeout < 0 || untilMs < timeout) timeout = untilMs;
+  }
+  lock.unlock();
+  const int ready = ::poll(fds, 3, timeout);
+  lock.lock();
+  if (stopping_) return true;
+  if (ready > 0 && (fds[1].revents & POLLIN)) {
+    std::uint64_t count;
+    [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+  }
+  if (inputHeld) PullFromLine();
+  if (ready > 0 && fds[0].fd >= 0 && fds[0].revents != 0) {
+    const short revents = fds[0].revents;
+    if (revents & (POLLIN | POLLHUP | POLLERR)) PullFromLine();
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp();
+    if ((revents & POLLOUT) && !hungUp_) {
+      writeBlocked_ = false;
+      if (!line_->FlushOwnOutput()) HangUp();
+    }
+  }
+  lineAnswered_.notify_all();
+  const auto later = Clock::now();
+  ServeReads(later);
+  if (!writes_.empty() && !hungUp_) PushWrites(later);
+  if (drainCheckAt_ && later >= *drainCheckAt_) CheckTransmitDrained(later);
+  return ready > 0 && (fds[2].revents & POLLIN) != 0;
 }
 
 int CommPort::PollTimeoutMs(Clock::time_point now) const {

@@ -23,14 +23,14 @@ constexpr std::uint32_t kAllPurgeFlags =
 
 }  // namespace
 
-std::unique_ptr<CommPort> CommPort::Start(std::unique_ptr<Line> line, const std::string& threadName,
+std::shared_ptr<CommPort> CommPort::Start(std::unique_ptr<Line> line, const std::string& threadName,
                                           std::uint32_t* error) {
   const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     *error = WinErrorFromErrno(errno, ErrnoContext::kOpen);
     return nullptr;  // the line closes with its owner
   }
-  std::unique_ptr<CommPort> port(new CommPort(std::move(line), wakeFd));
+  std::shared_ptr<CommPort> port(new CommPort(std::move(line), wakeFd));
   {
     // What the line took in before the engine existed (a server's first bytes, read while its
     // options were negotiated) is queued like bytes the kernel held at the open.
@@ -68,11 +68,19 @@ void CommPort::Close() {
     // start one; stopped outside it, because its reports take the lock.
     watcher = std::move(lineWatcher_);
     Wake();
+    for (const int follower : followers_) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] ssize_t n = ::write(follower, &one, sizeof one);
+    }
   }
   lineAnswered_.notify_all();
+  engineCalled_.notify_all();
   engine_.join();
   watcher.reset();
-  std::lock_guard lock(m_);
+  std::unique_lock lock(m_);
+  // A waiting thread that leads leaves its poll at the wake-up; the descriptors it polls stay
+  // open until it has.
+  leadGiven_.wait(lock, [this] { return !leading_; });
   closed_ = true;
   AbortReads(kErrorOperationAborted);
   AbortWrites(kErrorOperationAborted);
@@ -93,9 +101,14 @@ std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
   // so; the engine reads its answers meanwhile. Without them the port goes on all the same.
   Clock::time_point until;
   if (line_->Unconfirmed(&until)) {
-    Wake();
+    Nudge();
     while (!stopping_ && !hungUp_ && line_->Unconfirmed(&until) && Clock::now() < until) {
-      lineAnswered_.wait_until(lock, until);
+      if (TakeLead()) {
+        WatchLineOnce(lock, -1, until);
+        ReleaseLead(true);
+      } else {
+        lineAnswered_.wait_until(lock, until);
+      }
     }
     if (!closed_) line_->StopWaitingForConfirmation();
   }
@@ -117,7 +130,7 @@ std::uint32_t CommPort::SetupComm(std::uint32_t inQueue, std::uint32_t /*outQueu
   // Size 0 keeps the queue as it is. A smaller queue than its content keeps every byte; the
   // engine reads no more from the line until the content fits.
   if (inQueue != 0) rx_.SetLimit(inQueue);
-  Wake();
+  Nudge();
   return kErrorSuccess;
 }
 
@@ -158,6 +171,7 @@ std::uint32_t CommPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) 
   }
   waitOv_ = ov;
   waitMask_ = eventMask;
+  DriveWaitsFor(ov);
   return kErrorIoPending;
 }
 
@@ -186,11 +200,12 @@ std::uint32_t CommPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_
   reads_.push_back(read);
   PullFromLine();  // also serves the reads, this one included when it is first in line
   if (LoadState(ov) == kStatusPending) {
-    Wake();  // a new deadline, or queue space freed
+    DriveWaitsFor(ov);
+    Nudge();  // a new deadline, or queue space freed
     return kErrorIoPending;
   }
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);
-  if (inputPaused_ && rx_.Free() > 0) Wake();  // queue space freed
+  if (inputPaused_ && rx_.Free() > 0) Nudge();  // queue space freed
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
@@ -216,11 +231,12 @@ std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::
   drainCheckAt_.reset();
   PushWrites(Clock::now());
   if (LoadState(ov) == kStatusPending) {
-    Wake();
+    DriveWaitsFor(ov);
+    Nudge();
     return kErrorIoPending;
   }
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);
-  Wake();  // a drain check may have been armed
+  if (drainCheckAt_) Nudge();
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
@@ -240,13 +256,15 @@ std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
     if (hungUp_ || !line_->OutputQueued(&kernelOut)) kernelOut = 0;
     stat->cbOutQue = unsent + kernelOut;
   }
-  if (inputPaused_ && rx_.Free() > 0) Wake();  // a served read may have freed queue space
+  if (inputPaused_ && rx_.Free() > 0) Nudge();  // a served read may have freed queue space
   return kErrorSuccess;
 }
 
 std::uint32_t CommPort::GetCommModemStatus(std::uint32_t* status) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
+  // A serial server reports the lines among its data: what it sent is taken in first.
+  PullFromLine();
   if (hungUp_) return kErrorDeviceNotConnected;
   return line_->ModemStatus(status);
 }
@@ -263,7 +281,7 @@ std::uint32_t CommPort::PurgeComm(std::uint32_t flags) {
     line_->Purge((flags & kPurgeTxClear) != 0, (flags & kPurgeRxClear) != 0);
   }
   if (flags & kPurgeRxClear) rx_.Clear();
-  Wake();
+  Nudge();
   return kErrorSuccess;
 }
 

@@ -2,21 +2,31 @@
 // serial server's network port (Line.h).
 //
 // Principles of operation:
-// - One engine thread per port blocks in poll() on the line's descriptor and a wake-up eventfd.
-//   Its poll timeout is the earliest deadline of a pending transfer (or of the transmit-drain
-//   check); with nothing pending it sleeps without a timeout, so an idle port costs no wake-ups.
-// - Received bytes go into the engine's own receive queue, whose size SetupComm sets, through
+// - The line is watched by whoever waits: a thread that waits for the event of one of the
+//   port's pending transfers (the component's watcher, waiting for a comm event; a caller
+//   waiting for a read) takes the lead and blocks in poll() on the line's descriptor, the
+//   port's wake-up eventfd and its own wake-up (EventDriver.h), so a byte wakes the thread that
+//   waits for it and no other. One thread leads at a time; others follow: they sleep until their
+//   event is set or the lead is handed to them. The poll timeout is the earliest deadline of a
+//   pending transfer (or of the transmit-drain check); with nothing pending it sleeps without a
+//   timeout, so an idle port costs no wake-ups.
+// - The engine thread leads only when transfers are pending that nobody waits for (a write the
+//   line holds back, a read's deadline, the drain check); otherwise it sleeps on a condition
+//   variable and costs nothing. A pending comm-event wait that nobody waits for is left until
+//   someone looks at it (a wait for its event, GetOverlappedResult, any call that reads the
+//   line): it then completes with what the line brought meanwhile, as the history of events.
+// - Received bytes go into the port's own receive queue, whose size SetupComm sets, through
 //   the PARMRK decoder when the line marks line errors in-band. A full queue stops reading from
 //   the line: the bytes wait in the kernel, whose flow control (if any) then holds the sender.
 //   Nothing is dropped.
 // - Calls from the component do what can be done at once on the calling thread (take queued
-//   bytes, write what the line accepts) and leave the rest to the engine, which completes
-//   the overlapped block and signals its event.
+//   bytes, write what the line accepts) and leave the rest to the lead, which completes the
+//   overlapped block and signals its event.
 // - A hang-up (adapter pulled, other side of a pseudo-terminal closed, connection lost)
 //   completes pending transfers and the pending event wait once with
-//   ERROR_DEVICE_NOT_CONNECTED; later transfers fail at once. The engine stops polling the dead
+//   ERROR_DEVICE_NOT_CONNECTED; later transfers fail at once. The lead stops polling the dead
 //   descriptor.
-// All state is guarded by one mutex; the engine drops it only while it sleeps in poll(), and
+// All state is guarded by one mutex; the lead drops it only while it sleeps in poll(), and
 // SetCommState only while it waits for a line to confirm its settings.
 #pragma once
 
@@ -29,7 +39,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "runtime/posix/EventDriver.h"
 #include "serial/driver/CommTypes.h"
 #include "serial/driver/posix/Line.h"
 #include "serial/driver/posix/LineSettings.h"
@@ -39,12 +51,12 @@
 
 namespace drv::posix {
 
-class CommPort {
+class CommPort final : public rt::EventDriver, public std::enable_shared_from_this<CommPort> {
  public:
   using Clock = std::chrono::steady_clock;
 
   // Starts the engine on an open line; on failure returns nullptr and sets *error.
-  static std::unique_ptr<CommPort> Start(std::unique_ptr<Line> line, const std::string& threadName,
+  static std::shared_ptr<CommPort> Start(std::unique_ptr<Line> line, const std::string& threadName,
                                          std::uint32_t* error);
   ~CommPort();
   CommPort(const CommPort&) = delete;
@@ -69,6 +81,13 @@ class CommPort {
   // Reads an overlapped block's outcome: its state word, published last, shows a completion
   // whole (result and count) without the engine's lock.
   std::uint32_t OverlappedOutcome(const Overlapped* ov, std::uint32_t* done);
+  // Looks at the line once without waiting, unless a thread watches it already: a transfer
+  // that is looked at sees what would have completed it in the background.
+  void LookAtLine();
+
+  // A thread waiting for one of this port's transfers (EventDriver).
+  void Drive(int wakeFd, std::optional<Clock::time_point> deadline) override;
+  void Leave() override;
 
  private:
   struct PendingRead {
@@ -94,8 +113,22 @@ class CommPort {
   CommPort(std::unique_ptr<Line> line, int wakeFd);
 
   void EngineLoop();
+  // The lead's work: one poll of the line, the port's wake-up and the caller's fd (or -1),
+  // until something happens or the earlier of the port's deadlines and until; then what the
+  // line and the clock call for. Returns whether the caller's fd became readable.
+  bool WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
+                     std::optional<Clock::time_point> until);
+  bool TakeLead();
+  void ReleaseLead(bool callEngine);
+  // Something pending must progress without anyone waiting for it.
+  bool NeedsWatching() const;
   int PollTimeoutMs(Clock::time_point now) const;
   void Wake();
+  // The lead's poll, or the engine, must look at the port again: a deadline, the queue's
+  // room or the line's output changed.
+  void Nudge();
+  // Attaches the port to a transfer's event that is left pending.
+  void DriveWaitsFor(const Overlapped* ov);
 
   // Receive side.
   void PullFromLine();
@@ -119,12 +152,17 @@ class CommPort {
   void CompleteWait(std::uint32_t error, std::uint32_t events);
 
   std::mutex m_;
-  std::condition_variable lineAnswered_;  // the engine took input: confirmations may be in
+  std::condition_variable lineAnswered_;  // the lead took input: confirmations may be in
+  std::condition_variable engineCalled_;  // the engine may be needed, or the port closes
+  std::condition_variable leadGiven_;     // nobody leads any more
   std::unique_ptr<Line> line_;
   int wakeFd_;
   std::thread engine_;
   std::unique_ptr<LineActivity> lineWatcher_;
 
+  bool leading_ = false;        // a thread is watching the line (in WatchLineOnce)
+  bool engineLeads_ = false;    // that thread is the engine
+  std::vector<int> followers_;  // wake-up fds of threads waiting for the lead
   bool closed_ = false;
   bool stopping_ = false;
   bool inputPaused_ = false;   // the engine's poll leaves the line out: the queue was full

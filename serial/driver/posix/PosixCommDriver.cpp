@@ -139,6 +139,7 @@ class PosixCommDriver final : public CommDriver {
     const auto port = Find(h);
     std::uint32_t result;
     if (port) {
+      if (!wait && posix::LoadState(ov) == posix::kStatusPending) port->LookAtLine();
       result = port->OverlappedOutcome(ov, done);
     } else {
       const std::uintptr_t state = posix::LoadState(ov);

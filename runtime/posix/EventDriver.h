@@ -1,0 +1,37 @@
+// Waits that do the work they wait for.
+//
+// A port's transfers complete when someone watches its line. Rather than have a thread of the
+// port's own watch it and then wake the thread that waits for the completion (two wake-ups for
+// every byte), the port attaches itself to the events of its pending transfers, and a thread
+// that waits for such an event watches the line itself while it waits: the byte wakes the
+// thread that wanted it, and no other.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "runtime/Event.h"
+
+namespace rt {
+
+class EventDriver {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  virtual ~EventDriver() = default;
+
+  // Called by a thread that waits for an event this driver completes, while none of the events
+  // of its wait is set. Either does the work that completes such events, or (while another
+  // thread does it) sleeps. Returns once wakeFd (an eventfd that SetEvent writes when an event
+  // of the wait is set) is readable, at the deadline, or when the caller should look at its
+  // events again. Never reads wakeFd.
+  virtual void Drive(int wakeFd, std::optional<Clock::time_point> deadline) = 0;
+  // Called when a wait that called Drive ends: the thread will drive no more for now.
+  virtual void Leave() {}
+};
+
+// Waits for event are driven by driver from now on, for as long as the driver exists.
+void SetEventDriver(EventHandle event, const std::weak_ptr<EventDriver>& driver);
+
+}  // namespace rt
