@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
               cp.p50 / rp.p50, cp.p99 / rp.p99, wp.p50 / rp.p50);
   bench::Result("latency.samples", static_cast<double>(raw.latencyNs.size()), "count");
   bench::Result("latency.rounds", rounds, "count");
+  bench::Result("latency.warmup", warmup, "count");
   bench::Result("latency.ratio.p50", cp.p50 / rp.p50, "x");
   bench::Result("latency.ratio.p99", cp.p99 / rp.p99, "x");
   bench::Result("latency.watcher_ratio.p50", wp.p50 / rp.p50, "x");

@@ -6,8 +6,9 @@
 // run with it off, so that what is measured is the path, and once more with ser2net's defaults,
 // as a site would run it.
 //
-// The latency samples are taken as bench_latency takes them (every thread asleep for 0.5 ms
-// before each byte, OnRxChar on the main thread through the headless loop); the throughput as
+// The latency samples are taken as bench_latency takes them (ByteChain.h: the receiving code,
+// OnRxChar on the main thread through the headless loop or the socket's reader, sleeps 0.5 ms
+// and writes the next byte to the pty's master itself); the throughput as
 // bench_throughput measures it (a writer thread fills the pty's master, OnRxChar reads Count).
 // All paths run in interleaved rounds, so that a burst of load hits each alike. Exits with 77
 // when ser2net is not installed.
@@ -30,6 +31,7 @@
 
 #include "app/Form1Layout.h"
 #include "bench/BenchSupport.h"
+#include "bench/ByteChain.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"
@@ -38,7 +40,6 @@
 
 namespace {
 
-constexpr auto kGap = std::chrono::microseconds(500);
 constexpr std::size_t kChunk = 4096;
 
 enum class Path { kDirect, kRfc2217, kRawTcp, kSocket, kRfc2217Default };
@@ -142,61 +143,48 @@ struct Series {
   }
 };
 
-Series SocketLatency(Line& line, int samples, int warmup) {
+Series Finished(const bench::ByteChain& chain) {
   Series s;
+  if (!chain.Done()) return s;
+  s.ns = chain.LatenciesNs();
+  s.cost = chain.Cost();
+  s.samples = static_cast<int>(s.ns.size());
+  return s;
+}
+
+// The method of section 1 (ByteChain.h): the code that receives a byte answers with the next.
+Series SocketLatency(Line& line, int samples, int warmup) {
   const int fd = ConnectSocket(line.server->Port());
-  if (fd < 0) return s;
+  if (fd < 0) return {};
   std::vector<std::uint8_t> buf(64);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // ser2net opens the pty
-  std::optional<bench::ProcessCost> start;
-  for (int i = 0; i < warmup + samples; ++i) {
-    if (i == warmup) start = bench::ProcessCost::Now();
-    std::this_thread::sleep_for(kGap);
-    const std::int64_t t0 = bench::NowNs();
-    line.pty.WriteAll("a", 1);
-    if (!ReadSocket(fd, 1, buf)) break;
-    if (i >= warmup) s.ns.push_back(bench::NowNs() - t0);
-  }
-  if (start) s.cost = bench::ProcessCost::Now() - *start;
-  s.samples = static_cast<int>(s.ns.size());
+  bench::ByteChain chain(line.pty.Master(), warmup, samples);
+  chain.Start();
+  while (!chain.Done() && ReadSocket(fd, 1, buf)) chain.Arrived(bench::NowNs());
   ::close(fd);
-  return s;
+  return Finished(chain);
 }
 
 Series ComponentLatency(gui::headless::HeadlessBackend& backend, Line& line, int samples,
                         int warmup) {
-  Series s;
   drv::SetDeviceMapping("COM1", line.PortName());
   TComX port;
   app::ConfigureCx1(port);  // the tool's own settings; smThreadSync
-  std::int64_t handlerAt = 0;
-  int received = 0;
+  bench::ByteChain chain(line.pty.Master(), warmup, samples);
   port.OnRxChar = [&](TObject*, int count) {
-    if (handlerAt == 0) handlerAt = bench::NowNs();
+    const std::int64_t now = bench::NowNs();
     char buf[64];
-    if (count > 0) received += port.Read(buf, std::min(count, 64));
+    if (count > 0 && port.Read(buf, std::min(count, 64)) > 0) chain.Arrived(now);
   };
   port.Open();
-  std::optional<bench::ProcessCost> start;
-  for (int i = 0; i < warmup + samples; ++i) {
-    if (i == warmup) start = bench::ProcessCost::Now();
-    std::this_thread::sleep_for(kGap);
-    handlerAt = 0;
-    const int before = received;
-    const std::int64_t t0 = bench::NowNs();
-    line.pty.WriteAll("a", 1);
-    if (!backend.RunUntil([&] { return received > before; }, 5000)) {
-      std::fprintf(stderr, "network: byte %d never reached OnRxChar on %s\n", i,
-                   line.PortName().c_str());
-      break;
-    }
-    if (i >= warmup) s.ns.push_back(handlerAt - t0);
+  chain.Start();
+  if (!backend.RunUntil([&] { return chain.Done(); }, chain.BudgetMs())) {
+    std::fprintf(stderr, "network: OnRxChar on %s stalled after %d bytes\n",
+                 line.PortName().c_str(), chain.Arrivals());
   }
-  if (start) s.cost = bench::ProcessCost::Now() - *start;
-  s.samples = static_cast<int>(s.ns.size());
   port.Close();
   drv::ClearDeviceMappings();
-  return s;
+  return Finished(chain);
 }
 
 // ---- throughput ----

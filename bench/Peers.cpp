@@ -38,6 +38,7 @@ Peer Pyserial(const std::string& dir, const std::string& key, const std::string&
               const std::string& variant) {
   Peer p{key, label, {kPython, dir + "/pyserial_peer.py", "--variant", variant}, ""};
   if (access(kPython, X_OK) != 0) p.missing = std::string(kPython) + " is not installed";
+  if (access(p.command[1].c_str(), R_OK) != 0) p.missing = p.command[1] + " is missing";
   return p;
 }
 
