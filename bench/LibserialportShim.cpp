@@ -49,6 +49,7 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
   va_start(ap, request);
   void* arg = va_arg(ap, void*);
   va_end(ap);
+  const int before = errno;
   const int result = __real_ioctl(fd, request, arg);
   if (result == 0 || !IsModemRequest(request) || (errno != ENOTTY && errno != EINVAL) ||
       !IsThePty(fd)) {
@@ -59,7 +60,7 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
   if (request == TIOCMSET) modemLines = *bits;
   if (request == TIOCMBIS) modemLines |= *bits;
   if (request == TIOCMBIC) modemLines &= ~*bits;
-  errno = 0;
+  errno = before;
   return 0;
 }
 
