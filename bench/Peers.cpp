@@ -123,6 +123,12 @@ bool PeerProcess::ReadLine(std::string& line, int timeoutMs) {
 
 int PeerProcess::Wait() {
   if (pid_ <= 0) return -1;
+  // A child that has said all it will closes its output within moments; one that does not
+  // is stuck, and waiting for it would hang the whole run.
+  std::string rest;
+  while (ReadLine(rest, 10000)) {
+  }
+  if (!eof_) kill(pid_, SIGKILL);
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }

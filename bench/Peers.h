@@ -45,7 +45,8 @@ class PeerProcess {
   PeerProcess& operator=(const PeerProcess&) = delete;
   // The next line without its newline; false at the end of the output or after timeoutMs.
   bool ReadLine(std::string& line, int timeoutMs);
-  // Waits for the child to end; its exit status, or -1 when a signal ended it.
+  // Waits for the child to end, what it still writes read and dropped, and ends it when its
+  // output stays open for 10 s more; its exit status, or -1 when a signal ended it.
   int Wait();
 
  private:
