@@ -66,11 +66,6 @@ class ThreadWakeFd {
   bool failed_ = false;
 };
 
-int WakeFdOfThisThread() {
-  thread_local ThreadWakeFd wake;
-  return wake.Get();
-}
-
 void DrainWakeFd(int fd) {
   std::uint64_t count;
   [[maybe_unused]] ssize_t n = ::read(fd, &count, sizeof count);
@@ -255,6 +250,11 @@ bool SetEvent(EventHandle handle) {
     }
   }
   return true;
+}
+
+int WakeFdOfThisThread() {
+  thread_local ThreadWakeFd wake;
+  return wake.Get();
 }
 
 void SetEventDriver(EventHandle handle, const std::weak_ptr<EventDriver>& driver) {

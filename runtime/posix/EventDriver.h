@@ -34,4 +34,8 @@ class EventDriver {
 // Waits for event are driven by driver from now on, for as long as the driver exists.
 void SetEventDriver(EventHandle event, const std::weak_ptr<EventDriver>& driver);
 
+// The eventfd through which the calling thread is woken from driven waits: made on its first
+// such wait and kept, for all its later ones, until the thread ends. -1 if none can be made.
+int WakeFdOfThisThread();
+
 }  // namespace rt

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/Event.h"
+#include "runtime/posix/EventDriver.h"
 #include "serial/CportX1.h"
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
@@ -36,6 +37,9 @@ class PortFaults : public ::testing::Test {
   void SetUp() override {
     drv::ClearDeviceMappings();
     drv::SetDeviceMapping("COM1", box.Path());
+    // The test thread's wake-up for its waits on a port is its own, kept for later waits, not
+    // the port's: made before counting, so that what is counted is what a port leaves behind.
+    ASSERT_GE(rt::WakeFdOfThisThread(), 0);
     before = Snapshot();
     port.SetPort(COM1);
     port.SetBaudRate(br115200);
