@@ -376,19 +376,21 @@ $(thr_row libserialport "libserialport, \`sp_wait\` + 64 KiB reads")
 $(thr_row pyserial "pyserial, reader thread + queue")
 
 **This ratio depends on the machine's load more than on anything else.** Over the runs made
-while this was worked on, the component moved 25-75 MB/s, while the raw loop moved 200-240
-MB/s when the machine was quiet and 35-180 MB/s when it was busy: the ratio ranged from 0.26 to
-1.1, so the target is met on a busy machine and missed by about a factor of two on a quiet
-one. Where the rest goes: every round of the tool's handler costs the same hand-overs as
-a single byte does (section 1), for about 4.5 KB (the 1 KiB queue plus what the pty holds);
-on this virtual machine the process's time goes mostly to switching between its threads (a
-third of all profile samples in the scheduler's switch, against reading and copying bytes),
-which the 64 KiB queue, with four times the bytes a round, barely changes. The engine's
-byte-at-a-time receive rules (line-error marks, NUL discarding) were the largest user-space
-cost in the profile (some 15 % of the samples); a bulk copy for chunks with no mark and no NUL
-was tried, checked against the fuzz target's reference decoder, and left out: it made no
-difference that rose above the noise. At the tool's line rate all of this is idle capacity:
-the component carries thousands of times what 115200 baud can deliver.
+while this was worked on, the raw loop moved 35-240 MB/s with the load of the machine, and the
+ratios of every path with it. What sets the component apart is in the counts: under
+\`smThreadSync\` every round of the handler costs two hand-overs (the watcher gives the
+dispatch to the main thread and sleeps until the handler has run), where Qt Serial Port and
+libserialport read on the one thread that polls. A bigger input queue barely helps on a pty:
+the kernel moves a pty's bytes to the reading side through a worker, at most 4 KiB a turn, and
+a \`read()\` or \`poll()\` that finds the side empty first waits for that worker, so a round
+seldom finds much more than what one or two turns brought (the bytes a handler call above).
+Asking the kernel's count before each read to spare those waits was tried and made things
+worse (fewer bytes a round, more wake-ups a MB): the wait is also what lets bytes gather. The
+receive rules themselves no longer show: arrivals are copied in runs between the bytes that
+need handling one by one (a mark byte, a NUL that is discarded), into a queue that is one
+block used as a ring, checked by the fuzz target against a byte-at-a-time reference; the rules
+went from about 15 % of all profile samples to about 1 %. At the tool's line rate all of this
+is idle capacity: the component carries thousands of times what 115200 baud can deliver.
 
 ## 3. Idle cost
 
@@ -549,6 +551,18 @@ the wake-ups a byte did.
 | outcome read without the lock (f888e8b) | 6.0-6.1 | 660-670 | 12-18 | 4,380-4,440 | 0.63-0.72x |
 | headless loop woken after its unlock (3c70d11) | 5.6-5.7 | not measured | | | |
 
+- **The thread that waits watches the line** (e8b6ac5; `serial/driver/posix/CommEngine.cpp`,
+  `CommPort.*`, `runtime/posix/Event.cpp`, `runtime/posix/EventDriver.h`). The engine thread
+  used to poll the tty, then complete the watcher's event wait and wake it: two threads woken
+  for every byte before the component's own hand-over. Now the watcher, waiting for its comm
+  event, polls the tty itself and is the one thread the byte wakes; the engine thread leads
+  only for transfers nobody waits for. Not measured before by section 1's method (which came
+  with the same work); by that method, in the runs made since, `smNone` takes 1.4-1.5 wake-ups
+  a byte and the tool's path 3.0-3.1; before, the engine thread was one more thread put to
+  sleep and woken for every byte.
+- **Arrivals copied in runs** (8628a09; `serial/driver/posix/ByteRing.*`, `ReceivePath.cpp`,
+  `ReceiveQueue.*`): see section 2; the receive rules' share of the profile fell from about 15 %
+  to about 1 %, CPU a MB by a fifth.
 - **The engine's reads deliver what `BytesWaiting` counts** (eff3076;
   `serial/driver/posix/TtyEngine.cpp`, `TtyPort.cpp`, `TtyPort.h`, with a test in
   `tests/pty/EngineReadTimeoutsTest.cpp`). `OnRxChar` gets `cbInQue`, which counts the engine's
