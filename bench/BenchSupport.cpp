@@ -162,6 +162,15 @@ ProcessCost ProcessCost::ThreadNow() {
   return CostOf(RUSAGE_THREAD);
 }
 
+bool SayWhyNoFigures(const std::string& label, const std::string& skipped, bool failed) {
+  if (!skipped.empty()) {
+    std::printf("%-36s not measured: %s\n", label.c_str(), skipped.c_str());
+  } else if (failed) {
+    std::printf("%-36s FAILED (see above)\n", label.c_str());
+  }
+  return !skipped.empty() || failed;
+}
+
 bool QuickMode(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) return true;

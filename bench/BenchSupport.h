@@ -79,6 +79,10 @@ struct ProcessCost {
   }
 };
 
+// Prints why a path of a comparison has no figures: not measured here (skipped says why) or
+// failed. False when it has figures.
+bool SayWhyNoFigures(const std::string& label, const std::string& skipped, bool failed);
+
 // "--quick" anywhere on the command line.
 bool QuickMode(int argc, char** argv);
 // The value after "--name" on the command line, or fallback.

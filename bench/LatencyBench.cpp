@@ -248,13 +248,8 @@ int main(int argc, char** argv) {
       static_cast<long long>(bench::ByteChain::kGap.count()), perRound * rounds, rounds);
   bool ok = true;
   for (const Path& p : paths) {
-    if (!p.skipped.empty()) {
-      std::printf("%-36s not measured: %s\n", p.label.c_str(), p.skipped.c_str());
-      continue;
-    }
-    if (p.failed) {
-      std::printf("%-36s FAILED (see above)\n", p.label.c_str());
-      ok = false;
+    if (bench::SayWhyNoFigures(p.label, p.skipped, p.failed)) {
+      if (p.failed) ok = false;
       continue;
     }
     Print(p.label, p.series);

@@ -231,13 +231,8 @@ int main(int argc, char** argv) {
   const double rawMBps = paths[0].failed ? 0 : Median(paths[0].mbps);
   bool complete = true;
   for (const Path& p : paths) {
-    if (!p.skipped.empty()) {
-      std::printf("%-36s not measured: %s\n", p.label.c_str(), p.skipped.c_str());
-      continue;
-    }
-    if (p.failed) {
-      std::printf("%-36s FAILED (see above)\n", p.label.c_str());
-      complete = false;
+    if (bench::SayWhyNoFigures(p.label, p.skipped, p.failed)) {
+      if (p.failed) complete = false;
       continue;
     }
     if (p.mbps.empty()) continue;  // left out by --only

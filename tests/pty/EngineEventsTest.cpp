@@ -10,20 +10,6 @@ namespace {
 using namespace ptytest;
 using Events = EngineTest;
 
-struct Wait {
-  Transfer t;
-  std::uint32_t events = 0xDEAD;
-};
-
-// Starts a wait; true when it completed at once.
-bool StartWait(drv::Handle h, Wait& w) {
-  const bool ok = D().WaitCommEvent(h, &w.events, &w.t.ov);
-  if (!ok) {
-    EXPECT_EQ(D().GetLastError(), drv::kErrorIoPending);
-  }
-  return ok;
-}
-
 std::string ReadAll(drv::Handle h) {
   EXPECT_TRUE(D().SetCommTimeouts(h, Timeouts(drv::kMaxDword, 0, 0)));
   std::uint8_t buf[256];

@@ -106,6 +106,21 @@ class EngineTestBase : public ::testing::Test {
   drv::Handle h_ = drv::kInvalidHandle;
 };
 
+// A comm-event wait: its transfer and the word the events are written into.
+struct Wait {
+  Transfer t;
+  std::uint32_t events = 0xDEAD;
+};
+
+// Starts a wait; true when it completed at once.
+inline bool StartWait(drv::Handle h, Wait& w) {
+  const bool ok = D().WaitCommEvent(h, &w.events, &w.t.ov);
+  if (!ok) {
+    EXPECT_EQ(D().GetLastError(), drv::kErrorIoPending);
+  }
+  return ok;
+}
+
 // The suites every line must pass.
 class EngineTest : public EngineTestBase, public ::testing::WithParamInterface<LineKind> {
  protected:

@@ -11,11 +11,6 @@ namespace {
 using namespace ptytest;
 using Lead = EngineTest;
 
-struct Wait {
-  Transfer t;
-  std::uint32_t events = 0;
-};
-
 TEST_P(Lead, AWaitingThreadTakesEachByteItselfAndTheEngineSleeps) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
@@ -24,7 +19,7 @@ TEST_P(Lead, AWaitingThreadTakesEachByteItselfAndTheEngineSleeps) {
   ASSERT_GE(before, 0) << "engine thread " << engine << " not found";
   for (int i = 0; i < 20; ++i) {
     Wait w;
-    ASSERT_FALSE(D().WaitCommEvent(h_, &w.events, &w.t.ov)) << "byte " << i;
+    ASSERT_FALSE(StartWait(h_, w)) << "byte " << i;
     std::thread device([this] {
       std::this_thread::sleep_for(Ms(2));
       pty_.Send("x");
@@ -63,7 +58,7 @@ TEST_P(Lead, AReaderBesideTheEventWatcherEndsOnTimeAndTakesOverWhenTheWatcherLea
   // The event char never comes: the watcher's wait stays pending, and it keeps the lead.
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxFlag));
   Wait w;
-  ASSERT_FALSE(D().WaitCommEvent(h_, &w.events, &w.t.ov));
+  ASSERT_FALSE(StartWait(h_, w));
   std::thread watcher([&] { w.t.WaitDone(Ms(20000)); });
   std::this_thread::sleep_for(Ms(50));
 
