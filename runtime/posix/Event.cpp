@@ -16,11 +16,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -34,8 +36,10 @@ using Clock = std::chrono::steady_clock;
 struct Waiter {
   std::mutex m;
   std::condition_variable cv;
-  bool notified = false;
+  // Written under m; read without it by the driver of a driven wait.
+  std::atomic<bool> notified{false};
   int fd = -1;  // when the wait is driven: written instead of notifying cv
+  std::thread::id owner = std::this_thread::get_id();
 };
 
 struct EventObject {
@@ -204,7 +208,8 @@ std::uint32_t WaitForEvents(const std::vector<std::shared_ptr<EventObject>>& eve
       if (driver) {
         if (drove && drove != driver) drove->Leave();
         drove = driver;
-        driver->Drive(waiter.fd, infinite ? std::nullopt : std::optional(deadline));
+        driver->Drive(waiter.fd, waiter.notified,
+                      infinite ? std::nullopt : std::optional(deadline));
       } else {
         SleepOnWakeFd(waiter.fd, infinite, deadline);
       }
@@ -212,9 +217,9 @@ std::uint32_t WaitForEvents(const std::vector<std::shared_ptr<EventObject>>& eve
     }
     std::unique_lock lock(waiter.m);
     if (infinite) {
-      waiter.cv.wait(lock, [&] { return waiter.notified; });
+      waiter.cv.wait(lock, [&] { return waiter.notified.load(); });
     } else {
-      waiter.cv.wait_until(lock, deadline, [&] { return waiter.notified; });
+      waiter.cv.wait_until(lock, deadline, [&] { return waiter.notified.load(); });
     }
   }
 }
@@ -241,8 +246,10 @@ bool SetEvent(EventHandle handle) {
       fd = waiter->fd;
     }
     // Outside the waiter's mutex, so the waiter does not wake only to block on it. It stays
-    // alive: it cannot leave its wait without this event's lock, which is still held.
+    // alive: it cannot leave its wait without this event's lock, which is still held. A driver
+    // that sets an event its own thread waits for needs no wake-up: it sees the flag.
     if (fd >= 0) {
+      if (waiter->owner == std::this_thread::get_id()) continue;
       const std::uint64_t one = 1;
       [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
     } else {

@@ -7,6 +7,7 @@
 // thread that wanted it, and no other.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -23,10 +24,11 @@ class EventDriver {
 
   // Called by a thread that waits for an event this driver completes, while none of the events
   // of its wait is set. Either does the work that completes such events, or (while another
-  // thread does it) sleeps. Returns once wakeFd (an eventfd that SetEvent writes when an event
-  // of the wait is set) is readable, at the deadline, or when the caller should look at its
-  // events again. Never reads wakeFd.
-  virtual void Drive(int wakeFd, std::optional<Clock::time_point> deadline) = 0;
+  // thread does it) sleeps. Returns once woken is true (an event of the wait was set: by
+  // another thread, which then also writes wakeFd, an eventfd; or by this one, which does not),
+  // at the deadline, or when the caller should look at its events again. Never reads wakeFd.
+  virtual void Drive(int wakeFd, const std::atomic<bool>& woken,
+                     std::optional<Clock::time_point> deadline) = 0;
   // Called when a wait that called Drive ends: the thread will drive no more for now.
   virtual void Leave() {}
 };

@@ -78,7 +78,8 @@ void CommPort::DriveWaitsFor(const Overlapped* ov) {
     rt::SetEventDriver(ov->hEvent, weak_from_this());
 }
 
-void CommPort::Drive(int wakeFd, std::optional<Clock::time_point> deadline) {
+void CommPort::Drive(int wakeFd, const std::atomic<bool>& woken,
+                     std::optional<Clock::time_point> deadline) {
   std::unique_lock lock(m_);
   if (!TakeLead()) {
     if (!stopping_) {
@@ -95,7 +96,8 @@ void CommPort::Drive(int wakeFd, std::optional<Clock::time_point> deadline) {
   }
   // Led until the caller's own wake-up fires (its event was set, by this thread's work or
   // another's) or its time is up.
-  while (!stopping_ && !WatchLineOnce(lock, wakeFd, deadline)) {
+  while (!stopping_ && !woken.load(std::memory_order_acquire) &&
+         !WatchLineOnce(lock, wakeFd, deadline)) {
     if (deadline && Clock::now() >= *deadline) break;
   }
   ReleaseLead(false);
@@ -304,6 +306,7 @@ void CommPort::PushWrites(Clock::time_point now) {
       if (n > 0) {
         w.written += static_cast<std::uint32_t>(n);
         bytesSentSinceEmpty_ = true;
+        outputSeenEmpty_ = false;
         drainChecks_.Reset();
         continue;
       }
@@ -333,6 +336,7 @@ void CommPort::CheckTransmitDrained(Clock::time_point now) {
   if (!writes_.empty() || !bytesSentSinceEmpty_) return;
   std::uint32_t queued = 0;
   if (hungUp_ || !line_->OutputQueued(&queued) || queued == 0) {
+    outputSeenEmpty_ = !hungUp_ && queued == 0;
     bytesSentSinceEmpty_ = false;
     drainChecks_.Reset();
     if (!hungUp_) RaiseEvents(kEvTxEmpty);

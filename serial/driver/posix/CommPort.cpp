@@ -243,17 +243,28 @@ std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::
 std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
-  PullFromLine();
+  // Asked first: the status of an empty line is read without a read() (a handler's
+  // BytesWaiting, right after the lead took in what woke it).
+  const bool linePending = !lineDrained_ && (line_->InputHeld() || line_->InputPending());
+  if (linePending) {
+    PullFromLine();
+  } else {
+    ServeReads(Clock::now());
+  }
   if (errors) *errors = errors_;
   errors_ = 0;
   if (stat) {
     stat->Flags = 0;
-    const std::uint32_t kernelIn = lineDrained_ ? 0 : line_->InputWaiting();
+    const std::uint32_t kernelIn = lineDrained_ || !linePending ? 0 : line_->InputWaiting();
     stat->cbInQue = static_cast<std::uint32_t>(rx_.Size()) + kernelIn;
     std::uint32_t unsent = 0;
     for (const auto& w : writes_) unsent += w.count - w.written;
     std::uint32_t kernelOut = 0;
-    if (hungUp_ || !line_->OutputQueued(&kernelOut)) kernelOut = 0;
+    if (hungUp_ || outputSeenEmpty_ || !line_->OutputQueued(&kernelOut)) {
+      kernelOut = 0;
+    } else if (kernelOut == 0) {
+      outputSeenEmpty_ = true;
+    }
     stat->cbOutQue = unsent + kernelOut;
   }
   if (inputPaused_ && rx_.Free() > 0) Nudge();  // a served read may have freed queue space

@@ -86,7 +86,8 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   void LookAtLine();
 
   // A thread waiting for one of this port's transfers (EventDriver).
-  void Drive(int wakeFd, std::optional<Clock::time_point> deadline) override;
+  void Drive(int wakeFd, const std::atomic<bool>& woken,
+             std::optional<Clock::time_point> deadline) override;
   void Leave() override;
 
  private:
@@ -170,6 +171,8 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   bool lineDrained_ = false;   // everything the kernel held after the hang-up has been read
   bool writeBlocked_ = false;  // the line refused more output: wait for POLLOUT
   bool bytesSentSinceEmpty_ = false;  // EV_TXEMPTY is owed once the output has drained
+  bool outputSeenEmpty_ = false;      // the line said its output was empty, and nothing was sent
+                                      // since: ClearCommError need not ask again
 
   ReceiveRules rules_;
   CommTimeouts timeouts_;

@@ -49,6 +49,10 @@ class Line {
   virtual bool InputHeld() const { return false; }
   // The kernel's count of received bytes not read yet.
   virtual std::uint32_t InputWaiting() = 0;
+  // Whether a read now may find something. A tty answers from the kernel's count, sparing a
+  // read that finds nothing (which first waits for the kernel's buffer work); true when it
+  // cannot tell, so that the read shows a hang-up.
+  virtual bool InputPending() { return true; }
 
   // Hands bytes to the line: how many it took (> 0), 0 when it takes nothing now (the engine
   // waits for the descriptor to become writable), -1 when the device has gone.

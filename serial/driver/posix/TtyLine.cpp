@@ -97,6 +97,12 @@ std::uint32_t TtyLine::InputWaiting() {
   return static_cast<std::uint32_t>(waiting);
 }
 
+bool TtyLine::InputPending() {
+  int waiting = 0;
+  // A hung-up tty refuses the request: the read then tells.
+  return ::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting > 0;
+}
+
 long TtyLine::Write(const std::uint8_t* data, std::size_t n) {
   for (;;) {
     const ssize_t written = ::write(fd_, data, n);

@@ -22,6 +22,7 @@ class TtyLine final : public Line {
   bool MarksLineErrors() const override { return true; }
   Input Read(std::uint8_t* buffer, std::size_t max) override;
   std::uint32_t InputWaiting() override;
+  bool InputPending() override;
   long Write(const std::uint8_t* data, std::size_t n) override;
   bool OutputQueued(std::uint32_t* queued) override;
   std::uint32_t Apply(const Dcb& dcb) override;

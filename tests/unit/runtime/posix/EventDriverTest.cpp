@@ -24,7 +24,8 @@ class SilentLine : public EventDriver {
  public:
   explicit SilentLine(EventHandle completes = nullptr, int roundsUntilDone = -1)
       : completes_(completes), roundsUntilDone_(roundsUntilDone) {}
-  void Drive(int wakeFd, std::optional<Clock::time_point> deadline) override {
+  void Drive(int wakeFd, const std::atomic<bool>& /*woken*/,
+             std::optional<Clock::time_point> deadline) override {
     drivers_.insert(std::this_thread::get_id());
     if (completes_) {
       // A busy line: each round brings something, the last one what the wait wants.
@@ -59,6 +60,8 @@ TEST(DrivenWait, TheWaitingThreadDrivesUntilItsEventIsSetAndLeavesOnce) {
   EXPECT_EQ(line->rounds_, 3);
   EXPECT_EQ(line->leaves_, 1);
   EXPECT_EQ(line->drivers_, std::set{std::this_thread::get_id()});
+  pollfd own{WakeFdOfThisThread(), POLLIN, 0};
+  EXPECT_EQ(::poll(&own, 1, 0), 0) << "a driver that set its own thread's event woke it by the fd";
 }
 
 TEST(DrivenWait, AnotherEventOfTheWaitSetElsewhereWakesTheDriver) {
