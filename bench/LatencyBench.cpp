@@ -26,6 +26,7 @@
 #include "bench/BenchSupport.h"
 #include "bench/ByteChain.h"
 #include "bench/Peers.h"
+#include "bench/ToolChain.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"
@@ -142,23 +143,8 @@ Series ComponentOnWatcher(int samples, int warmup) {
 // The tool's path: its settings, OnRxChar on the main thread through the headless loop.
 Series ComponentLoop(gui::headless::HeadlessBackend& backend, int samples, int warmup) {
   bench::Pty pty;
-  drv::SetDeviceMapping("COM1", pty.SlavePath());
-  TComX port;
-  app::ConfigureCx1(port);  // the tool's own settings; smThreadSync
   bench::ByteChain chain(pty.Master(), warmup, samples);
-  port.OnRxChar = [&](TObject*, int count) {
-    const std::int64_t now = bench::NowNs();
-    char buf[64];
-    if (count > 0 && port.Read(buf, std::min(count, 64)) > 0) chain.Arrived(now);
-  };
-  port.Open();
-  chain.Start();
-  if (!backend.RunUntil([&] { return chain.Done(); }, chain.BudgetMs())) {
-    std::fprintf(stderr, "latency: OnRxChar on the main thread stalled after %d bytes\n",
-                 chain.Arrivals());
-  }
-  port.Close();
-  drv::ClearDeviceMappings();
+  bench::ChainThroughTheTool(backend, pty.SlavePath(), chain, "latency");
   return Finished(chain);
 }
 

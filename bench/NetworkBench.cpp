@@ -32,6 +32,7 @@
 #include "app/Form1Layout.h"
 #include "bench/BenchSupport.h"
 #include "bench/ByteChain.h"
+#include "bench/ToolChain.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"
@@ -167,23 +168,8 @@ Series SocketLatency(Line& line, int samples, int warmup) {
 
 Series ComponentLatency(gui::headless::HeadlessBackend& backend, Line& line, int samples,
                         int warmup) {
-  drv::SetDeviceMapping("COM1", line.PortName());
-  TComX port;
-  app::ConfigureCx1(port);  // the tool's own settings; smThreadSync
   bench::ByteChain chain(line.pty.Master(), warmup, samples);
-  port.OnRxChar = [&](TObject*, int count) {
-    const std::int64_t now = bench::NowNs();
-    char buf[64];
-    if (count > 0 && port.Read(buf, std::min(count, 64)) > 0) chain.Arrived(now);
-  };
-  port.Open();
-  chain.Start();
-  if (!backend.RunUntil([&] { return chain.Done(); }, chain.BudgetMs())) {
-    std::fprintf(stderr, "network: OnRxChar on %s stalled after %d bytes\n",
-                 line.PortName().c_str(), chain.Arrivals());
-  }
-  port.Close();
-  drv::ClearDeviceMappings();
+  bench::ChainThroughTheTool(backend, line.PortName(), chain, "network");
   return Finished(chain);
 }
 
