@@ -26,7 +26,7 @@
 #include "bench/BenchSupport.h"
 #include "bench/ByteChain.h"
 #include "bench/Peers.h"
-#include "bench/ToolChain.h"
+#include "bench/ToolPort.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"

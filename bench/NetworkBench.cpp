@@ -32,7 +32,7 @@
 #include "app/Form1Layout.h"
 #include "bench/BenchSupport.h"
 #include "bench/ByteChain.h"
-#include "bench/ToolChain.h"
+#include "bench/ToolPort.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"
@@ -213,31 +213,9 @@ Run SocketThroughput(Line& line, std::size_t total) {
 }
 
 Run ComponentThroughput(gui::headless::HeadlessBackend& backend, Line& line, std::size_t total) {
-  drv::SetDeviceMapping("COM1", line.PortName());
-  TComX port;
-  app::ConfigureCx1(port);
-  Run run;
-  std::vector<std::uint8_t> buf;
-  port.OnRxChar = [&](TObject*, int count) {
-    if (count < 1) return;
-    buf.resize(static_cast<std::size_t>(count));
-    run.bytes += static_cast<std::size_t>(port.Read(buf.data(), count));
-  };
-  port.Open();
-  const auto before = bench::ProcessCost::Now();
-  const std::int64_t t0 = bench::NowNs();
-  std::thread writer([&] { Feed(line.pty, total); });
-  const bool done = backend.RunUntil([&] { return run.bytes >= total; }, 120000);
-  run.seconds = static_cast<double>(bench::NowNs() - t0) / 1e9;
-  writer.join();
-  run.cost = bench::ProcessCost::Now() - before;
-  port.Close();
-  drv::ClearDeviceMappings();
-  if (!done) {
-    std::fprintf(stderr, "network: only %zu of %zu bytes arrived on %s\n", run.bytes, total,
-                 line.PortName().c_str());
-  }
-  return run;
+  const bench::ToolReceipt r = bench::ReceiveThroughTheTool(
+      backend, line.PortName(), total, 0, [&] { Feed(line.pty, total); }, "network");
+  return {r.seconds, r.bytes, r.cost};
 }
 
 double Median(std::vector<double> v) {

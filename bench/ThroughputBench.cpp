@@ -19,6 +19,7 @@
 #include "app/Form1Layout.h"
 #include "bench/BenchSupport.h"
 #include "bench/Peers.h"
+#include "bench/ToolPort.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
 #include "serial/CportX1.h"
@@ -76,30 +77,9 @@ Run RawLoop(std::size_t total) {
 // inputSize: the driver's input queue (SetupComm); 0 keeps the tool's.
 Run ComponentLoop(gui::headless::HeadlessBackend& backend, std::size_t total, int inputSize) {
   bench::Pty pty;
-  drv::SetDeviceMapping("COM1", pty.SlavePath());
-  TComX port;
-  app::ConfigureCx1(port);
-  if (inputSize > 0) port.Buffer().SetInputSize(inputSize);
-  Run run;
-  std::vector<std::uint8_t> buf;
-  port.OnRxChar = [&](TObject*, int count) {
-    ++run.calls;
-    if (count < 1) return;
-    buf.resize(static_cast<std::size_t>(count));
-    run.bytes += static_cast<std::size_t>(port.Read(buf.data(), count));
-  };
-  port.Open();
-  const auto before = bench::ProcessCost::Now();
-  const std::int64_t t0 = bench::NowNs();
-  std::thread writer([&] { Feed(pty, total); });
-  const bool done = backend.RunUntil([&] { return run.bytes >= total; }, 120000);
-  run.seconds = static_cast<double>(bench::NowNs() - t0) / 1e9;
-  writer.join();
-  run.cost = bench::ProcessCost::Now() - before;
-  port.Close();
-  drv::ClearDeviceMappings();
-  if (!done) std::fprintf(stderr, "throughput: only %zu of %zu bytes arrived\n", run.bytes, total);
-  return run;
+  const bench::ToolReceipt r = bench::ReceiveThroughTheTool(
+      backend, pty.SlavePath(), total, inputSize, [&] { Feed(pty, total); }, "throughput");
+  return {r.seconds, r.bytes, r.calls, r.cost};
 }
 
 // A peer's program reads the slave; the writer here plays the device as for the other paths.

@@ -1,0 +1,34 @@
+// The component the way the tool uses it, for the benchmarks: the tool's settings
+// (app::ConfigureCx1, smThreadSync), OnRxChar on the main thread through the headless loop.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "bench/BenchSupport.h"
+#include "bench/ByteChain.h"
+#include "gui/headless/HeadlessBackend.h"
+
+namespace bench {
+
+// Runs a chain of answered bytes (ByteChain.h) through the port named portName, each byte read
+// in OnRxChar and answered there; says on stderr, after what, when it stalls.
+void ChainThroughTheTool(gui::headless::HeadlessBackend& backend, const std::string& portName,
+                         ByteChain& chain, const std::string& what);
+
+struct ToolReceipt {
+  double seconds = 0;
+  std::size_t bytes = 0;
+  long calls = 0;    // OnRxChar calls
+  ProcessCost cost;  // the whole process's, the feeding thread's included
+};
+
+// Receives total bytes through the port named portName, reading Count in each OnRxChar, while
+// feed runs on a thread of its own; inputSize 0 keeps the tool's input queue. Says on stderr,
+// after what, when fewer arrive.
+ToolReceipt ReceiveThroughTheTool(gui::headless::HeadlessBackend& backend,
+                                  const std::string& portName, std::size_t total, int inputSize,
+                                  const std::function<void()>& feed, const std::string& what);
+
+}  // namespace bench
