@@ -348,9 +348,15 @@ TEST(CliLine, TableIsDrawnOnlyWhenWhatItShowsChanges) {
                       dir.Path(), 160, 40);
   const std::string header = "PORT";
   auto frames = [&] { return Count(cli.Screen(), header); };
+  // Earlier frames still stand in the screen's text: only the newest tells what is shown now.
+  auto lastFrame = [&] {
+    const std::string screen = cli.Screen();
+    const std::size_t at = screen.rfind(header);
+    return at == std::string::npos ? std::string() : screen.substr(at);
+  };
   ASSERT_TRUE(WaitUntil(
       [&] {
-        return Count(cli.Screen(), "COM Port opened, switch Box to Power ON") >= 2 &&
+        return Count(lastFrame(), "COM Port opened, switch Box to Power ON") >= 2 &&
                Count(later.Proc().Stderr(), "device opened") >= 1;
       },
       std::chrono::seconds(30)))
