@@ -1,10 +1,17 @@
 // SetCommState as the tty sees it: every DCB field mapped, read back from the master side
 // (on Linux a pty master reports its slave's line settings), and the Windows refusals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
 
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/posix/LineSettings.h"
+#include "serial/driver/posix/ReceiveQueue.h"
 #include "serial/driver/posix/Termios2.h"
 #include "tests/pty/PtyPair.h"
 
@@ -45,6 +52,70 @@ TEST_F(EngineLine, TheToolsOwnLineIsAcceptedOnAPty) {
   EXPECT_EQ(status, 0u);
 }
 
+// The kernel copies arriving bytes through untouched only when nothing asks it to look at
+// each one: no marking of errors or breaks, no parity check, no translation, no flow control.
+bool PassesBytesUntouched(const termios& t) {
+  const tcflag_t looksAtEachByte =
+      PARMRK | INPCK | BRKINT | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IUCLC;
+  return (t.c_iflag & looksAtEachByte) == 0 && (t.c_lflag & (ICANON | ISIG | ECHO)) == 0;
+}
+
+// A pty carries no line errors and no breaks: marking them would only cost every byte a pass
+// through the line discipline. A line that can have them is still marked.
+TEST_F(EngineLine, APtyIsLeftUnmarkedAndEveryOtherLineIsMarked) {
+  EXPECT_TRUE(PassesBytesUntouched(Line())) << "after the open";
+  ASSERT_TRUE(D().SetCommState(h_, ToolDcb())) << D().GetLastError();
+  EXPECT_TRUE(PassesBytesUntouched(Line())) << "after the tool's DCB";
+
+  termios marked{};
+  bool arbitrary = false;
+  drv::posix::ApplyDcbToTermios(ToolDcb(), drv::posix::LineErrors::kMarked, marked, &arbitrary);
+  EXPECT_EQ(marked.c_iflag & (PARMRK | INPCK), static_cast<tcflag_t>(PARMRK | INPCK));
+  EXPECT_EQ(marked.c_iflag & (IGNPAR | IGNBRK | BRKINT), 0u) << "errors and breaks kept, marked";
+  termios unmarked{};
+  unmarked.c_iflag = PARMRK | INPCK | BRKINT;  // what a previous user may have left
+  drv::posix::ApplyDcbToTermios(ToolDcb(), drv::posix::LineErrors::kNone, unmarked, &arbitrary);
+  EXPECT_TRUE(PassesBytesUntouched(unmarked));
+}
+
+// The engine's pty tests run unmarked now; a wire's line is marked by the same kernel code.
+// Here a pty is set up as a marked line would be, and what the kernel hands over goes
+// through the queue's decoder: every byte value arrives as sent, 0xFF runs included.
+TEST(MarkedLine, EveryByteValueSurvivesTheKernelsMarkingAndTheDecoder) {
+  PtyPair pty;
+  const int slave = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(slave, 0) << pty.SlavePath();
+  drv::Dcb dcb = ToolDcb();
+  dcb.Flags &= ~drv::kFNull;
+  termios t{};
+  ASSERT_EQ(tcgetattr(slave, &t), 0);
+  bool arbitrary = false;
+  drv::posix::ApplyDcbToTermios(dcb, drv::posix::LineErrors::kMarked, t, &arbitrary);
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &t), 0);
+
+  std::string sent;
+  for (int i = 0; i < 256; ++i) sent.push_back(static_cast<char>(i));
+  sent += std::string("\xFF\xFF\xFF\x00\xFF", 5);
+  pty.Send(sent);
+  drv::posix::ReceiveQueue queue;
+  queue.SetMarked(true);
+  queue.SetRules(drv::posix::ReceiveRulesFor(dcb));
+  queue.SetLimit(4096);
+  std::uint32_t errors = 0;
+  std::uint8_t chunk[64];  // small reads, so that marks may be cut between them
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (queue.Size() < sent.size() && std::chrono::steady_clock::now() < until) {
+    const ssize_t n = ::read(slave, chunk, sizeof chunk);
+    if (n > 0) errors |= queue.Accept(chunk, static_cast<std::size_t>(n)).errors;
+    if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ::close(slave);
+  std::string got(queue.Size(), '\0');
+  queue.Take(reinterpret_cast<std::uint8_t*>(got.data()), static_cast<std::uint32_t>(got.size()));
+  EXPECT_EQ(got, sent);
+  EXPECT_EQ(errors, 0u) << "0xFF data bytes are no line errors";
+}
+
 TEST_F(EngineLine, EveryRateOfTheTableIsAcceptedIncludingThoseWithoutAConstant) {
   for (std::uint32_t rate : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u,
                              56000u, 57600u, 115200u}) {
@@ -63,7 +134,7 @@ TEST_F(EngineLine, EveryRateOfTheTableIsAcceptedIncludingThoseWithoutAConstant) 
 termios Built(const drv::Dcb& dcb) {
   termios t{};
   bool arbitrary = false;
-  drv::posix::ApplyDcbToTermios(dcb, t, &arbitrary);
+  drv::posix::ApplyDcbToTermios(dcb, drv::posix::LineErrors::kMarked, t, &arbitrary);
   return t;
 }
 

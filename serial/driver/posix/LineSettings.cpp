@@ -49,19 +49,22 @@ std::uint32_t ValidateDcb(const Dcb& dcb) {
   return kErrorSuccess;
 }
 
-void MakeRawForEngine(termios& t) {
+void MakeRawForEngine(termios& t, LineErrors lineErrors) {
   cfmakeraw(&t);
   // Line errors and breaks are reported in-band (PARMRK), which Linux does only for the bytes
-  // it checks (INPCK), so both are always on; breaks must not become NULs or signals.
-  t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | IXANY | IXON | IXOFF);
-  t.c_iflag |= INPCK | PARMRK;
+  // it checks (INPCK), so both are on wherever the line can have any; breaks must not become
+  // NULs or signals. Marking makes the kernel look at every byte on its way in, so a line that
+  // can have none is left unmarked and its bytes are handed over as they came.
+  t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | IXANY | IXON | IXOFF | INPCK | PARMRK);
+  if (lineErrors == LineErrors::kMarked) t.c_iflag |= INPCK | PARMRK;
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
 }
 
-void ApplyDcbToTermios(const Dcb& dcb, termios& t, bool* needsArbitraryRate) {
-  MakeRawForEngine(t);
+void ApplyDcbToTermios(const Dcb& dcb, LineErrors lineErrors, termios& t,
+                       bool* needsArbitraryRate) {
+  MakeRawForEngine(t, lineErrors);
   if (dcb.Flags & kFOutX) t.c_iflag |= IXON;
   if (dcb.Flags & kFInX) t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);

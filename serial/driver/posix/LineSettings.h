@@ -33,13 +33,17 @@ struct ModemControl {
 // Returns kErrorSuccess or kErrorInvalidParameter for a block Windows would refuse.
 std::uint32_t ValidateDcb(const Dcb& dcb);
 
+// Whether the kernel marks line errors and breaks in-band (PARMRK). A pseudo-terminal never
+// has any, and marking would only cost every byte a pass through the line discipline.
+enum class LineErrors { kMarked, kNone };
+
 // Raw mode as the engine needs it whatever the DCB says: no line editing or translation, line
-// errors and breaks marked in-band (PARMRK), one byte makes a read ready.
-void MakeRawForEngine(termios& t);
+// errors and breaks marked in-band where the line can have them, one byte makes a read ready.
+void MakeRawForEngine(termios& t, LineErrors lineErrors);
 
 // Fills t (which holds the tty's current state) for the DCB: raw mode plus the DCB's framing
 // and flow control. Sets *needsArbitraryRate when the rate has no Bxxx constant.
-void ApplyDcbToTermios(const Dcb& dcb, termios& t, bool* needsArbitraryRate);
+void ApplyDcbToTermios(const Dcb& dcb, LineErrors lineErrors, termios& t, bool* needsArbitraryRate);
 
 ReceiveRules ReceiveRulesFor(const Dcb& dcb);
 ModemControl ModemControlFor(const Dcb& dcb);

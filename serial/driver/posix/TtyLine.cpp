@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,6 +21,16 @@ namespace {
 std::uint32_t OpenFailure(int fd, int err, ErrnoContext context) {
   if (fd >= 0) ::close(fd);
   return WinErrorFromErrno(err, context);
+}
+
+// The slave side of a pseudo-terminal: its bytes come from a program, never from a wire, so
+// they carry no framing or parity errors and no breaks. Linux numbers these devices in the
+// Unix98 slave majors (136 to 143) and the old BSD-style slave major (3).
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned int m = major(st.st_rdev);
+  return (m >= 136 && m <= 143) || m == 3;
 }
 
 }  // namespace
@@ -47,7 +59,8 @@ std::unique_ptr<TtyLine> TtyLine::Open(const std::string& path, std::uint32_t* e
   ::ioctl(fd, TIOCEXCL);
   SavedLineState saved;
   SaveLineState(fd, saved);
-  MakeRawForEngine(t);
+  const LineErrors lineErrors = IsPseudoTerminal(fd) ? LineErrors::kNone : LineErrors::kMarked;
+  MakeRawForEngine(t, lineErrors);
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
     const int err = errno;
     ::ioctl(fd, TIOCNXCL);
@@ -58,7 +71,7 @@ std::unique_ptr<TtyLine> TtyLine::Open(const std::string& path, std::uint32_t* e
   // close), and on a pseudo-terminal the other side may answer the open at once; flushing
   // would race with that answer and lose it.
   *error = kErrorSuccess;
-  return std::unique_ptr<TtyLine>(new TtyLine(fd, saved));
+  return std::unique_ptr<TtyLine>(new TtyLine(fd, saved, lineErrors));
 }
 
 TtyLine::~TtyLine() {
@@ -124,7 +137,7 @@ std::uint32_t TtyLine::Apply(const Dcb& dcb) {
   termios t{};
   if (Tty().getAttributes(fd_, &t) != 0) return WinErrorFromErrno(errno, ErrnoContext::kIo);
   bool arbitraryRate = false;
-  ApplyDcbToTermios(dcb, t, &arbitraryRate);
+  ApplyDcbToTermios(dcb, lineErrors_, t, &arbitraryRate);
   if (::tcsetattr(fd_, TCSANOW, &t) != 0) return WinErrorFromErrno(errno, ErrnoContext::kIo);
   if (arbitraryRate) {
     if (const int err = SetArbitraryRate(fd_, dcb.BaudRate)) {

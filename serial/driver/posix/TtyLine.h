@@ -1,6 +1,6 @@
 // A tty as a port's line: opened exclusively, in raw mode with line errors marked in-band
-// (PARMRK), the DCB applied through termios and the modem-line ioctls, and the original line
-// state given back at close.
+// (PARMRK) unless it is a pseudo-terminal, the DCB applied through termios and the modem-line
+// ioctls, and the original line state given back at close.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "serial/driver/posix/Line.h"
+#include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/Termios2.h"
 
 namespace drv::posix {
@@ -19,7 +20,7 @@ class TtyLine final : public Line {
   ~TtyLine() override;
 
   int Fd() const override { return fd_; }
-  bool MarksLineErrors() const override { return true; }
+  bool MarksLineErrors() const override { return lineErrors_ == LineErrors::kMarked; }
   Input Read(std::uint8_t* buffer, std::size_t max) override;
   std::uint32_t InputWaiting() override;
   bool InputPending() override;
@@ -32,10 +33,12 @@ class TtyLine final : public Line {
   void Close() override;
 
  private:
-  TtyLine(int fd, const SavedLineState& saved) : fd_(fd), saved_(saved) {}
+  TtyLine(int fd, const SavedLineState& saved, LineErrors lineErrors)
+      : fd_(fd), saved_(saved), lineErrors_(lineErrors) {}
 
   int fd_;
   SavedLineState saved_;
+  LineErrors lineErrors_;
 };
 
 }  // namespace drv::posix
