@@ -377,21 +377,26 @@ $(thr_row pyserial "pyserial, reader thread + queue")
 
 **This ratio depends on the machine's load more than on anything else.** Over the runs made
 while this was worked on, the raw loop moved 35-240 MB/s with the load of the machine, and the
-ratios of every path with it. What sets the component apart is in the counts: under
-\`smThreadSync\` every round of the handler costs two hand-overs (the watcher gives the
-dispatch to the main thread and sleeps until the handler has run), where Qt Serial Port and
-libserialport read on the one thread that polls. A bigger input queue barely helps on a pty:
-the kernel moves a pty's bytes to the reading side through a worker, at most 4 KiB a turn, and
-a \`read()\` or \`poll()\` that finds the side empty first waits for that worker, so a round
-seldom finds much more than what one or two turns brought (the bytes a handler call above).
-Asking the kernel's count before every read to spare those waits was tried and made things
-worse (fewer bytes a round, more wake-ups a MB): the wait is also what lets bytes gather; only
-the status query asks first now. The
-receive rules themselves no longer show: arrivals are copied in runs between the bytes that
-need handling one by one (a mark byte, a NUL that is discarded), into a queue that is one
-block used as a ring, checked by the fuzz target against a byte-at-a-time reference; the rules
-went from about 15 % of all profile samples to about 1 %. At the tool's line rate all of this
-is idle capacity: the component carries thousands of times what 115200 baud can deliver.
+ratios of every path with it. What held the component back was not its own code but what it
+asked of the kernel: the engine had the line discipline mark line errors in-band (\`PARMRK\`
+with \`INPCK\`), and then the kernel's worker looks at every byte on its way to the reader
+instead of copying the chunk. On this machine that took about 85 us a 4 KiB chunk against
+11 us for the copy (\`perf sched timehist\` of the worker), and the component stayed under half
+of the raw loop whatever its queue (0.43x with the tool's settings, 0.44x with 64 KiB). A
+pseudo-terminal has no line errors and no breaks to mark, so its line is now left unmarked; a
+serial device keeps the marks, where they cost the kernel that pass for each byte, at line
+rates thousands of times below these. Under \`smThreadSync\` every round of the handler
+still costs two hand-overs (the watcher gives the dispatch to the main thread and sleeps until
+the handler has run); with the line unmarked they no longer hold the rate down. Tried and left
+out: reading on after a large chunk until the tty is empty (rounds of the whole 64 KiB queue,
+but slower: 57 against 80-90 MB/s in interleaved runs), a read larger than a small queue
+taking the tty's bytes in one chunk (no difference seen), and asking the kernel's count before every read (fewer bytes a
+round, more wake-ups a MB). The receive rules themselves no longer show: arrivals are copied in
+runs between the bytes that need handling one by one (a mark byte, a NUL that is discarded),
+into a queue that is one block used as a ring, checked by the fuzz target against a
+byte-at-a-time reference; the rules went from about 15 % of all profile samples to about 1 %.
+At the tool's line rate all of this is idle capacity: the component carries thousands of times
+what 115200 baud can deliver.
 
 ## 3. Idle cost
 
@@ -552,6 +557,13 @@ the wake-ups a byte did.
 | outcome read without the lock (f888e8b) | 6.0-6.1 | 660-670 | 12-18 | 4,380-4,440 | 0.63-0.72x |
 | headless loop woken after its unlock (3c70d11) | 5.6-5.7 | not measured | | | |
 
+- **A pseudo-terminal's line is not marked** (aa141b5; `serial/driver/posix/LineSettings.*`,
+  `TtyLine.*`). The engine had every tty mark line errors and breaks in-band (`PARMRK` with
+  `INPCK`), which makes the kernel's worker look at each byte on its way to the reader; a pty
+  has neither errors nor breaks, so its line now runs unmarked and the worker copies chunks.
+  Receive throughput went from 0.43x of the raw loop to 0.7-1.2x with the tool's settings and
+  from 0.44x to about 1.0-1.5x with a 64 KiB queue, CPU a MB from 16-20 ms to 9-14 ms, in the
+  interleaved runs made (section 2). A serial device is still marked.
 - **The thread that waits watches the line** (e8b6ac5; `serial/driver/posix/CommEngine.cpp`,
   `CommPort.*`, `runtime/posix/Event.cpp`, `runtime/posix/EventDriver.h`). The engine thread
   used to poll the tty, then complete the watcher's event wait and wake it: two threads woken
@@ -567,7 +579,10 @@ the wake-ups a byte did.
   `BytesWaiting`) asks the tty's count before it reads, so the status of an empty line costs no
   `read()` that first waits for the pty's buffer worker, and asks the output queue only while
   something sent may still be in it. The fastest byte of `smNone` went from about 13 to 12 us
-  in the runs made (the raw loop's: 10 us).
+  in the runs made (the raw loop's: 10 us). A read that gets all it asked for from the queue
+  no longer reads the tty after it (a `read()` that said EAGAIN in every handler call): in two
+  interleaved runs `smNone`'s median went from 1.31x and 1.26x of raw to 1.19x and 1.18x, its
+  CPU from 57 and 50 to 52 and 49 us a byte.
 - **Arrivals copied in runs** (8628a09; `serial/driver/posix/ByteRing.*`, `ReceivePath.cpp`,
   `ReceiveQueue.*`): see section 2; the receive rules' share of the profile fell from about 15 %
   to about 1 %, CPU a MB by a fifth.

@@ -198,7 +198,11 @@ std::uint32_t CommPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_
   read.count = count;
   read.plan = PlanRead(timeouts_, count);
   reads_.push_back(read);
-  PullFromLine();  // also serves the reads, this one included when it is first in line
+  // A read that got all it asked for at once leaves the line alone: the bytes behind it are
+  // taken in by whoever watches the line next. Any other read looks at the line, which is
+  // also how a caller that polls with reads learns that the device has gone.
+  ServeReads(Clock::now());
+  if (LoadState(ov) == kStatusPending || ov->InternalHigh != count) PullFromLine();
   if (LoadState(ov) == kStatusPending) {
     DriveWaitsFor(ov);
     Nudge();  // a new deadline, or queue space freed
