@@ -62,7 +62,7 @@ bool PassesBytesUntouched(const termios& t) {
 
 // A pty carries no line errors and no breaks: marking them would only cost every byte a pass
 // through the line discipline. A line that can have them is still marked.
-TEST_F(EngineLine, APtyIsLeftUnmarkedAndEveryOtherLineIsMarked) {
+TEST_F(EngineLine, APtyIsLeftUnmarkedAndAMarkedLineKeepsErrorsAndBreaks) {
   EXPECT_TRUE(PassesBytesUntouched(Line())) << "after the open";
   ASSERT_TRUE(D().SetCommState(h_, ToolDcb())) << D().GetLastError();
   EXPECT_TRUE(PassesBytesUntouched(Line())) << "after the tool's DCB";
