@@ -29,14 +29,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/Form1Layout.h"
 #include "bench/BenchSupport.h"
 #include "bench/ByteChain.h"
 #include "bench/ToolPort.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
-#include "serial/CportX1.h"
-#include "serial/driver/DeviceMap.h"
 #include "tests/e2e/Ser2net.h"
 
 namespace {

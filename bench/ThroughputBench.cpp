@@ -16,14 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/Form1Layout.h"
 #include "bench/BenchSupport.h"
 #include "bench/Peers.h"
 #include "bench/ToolPort.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "runtime/MainThread.h"
-#include "serial/CportX1.h"
-#include "serial/driver/DeviceMap.h"
 
 namespace {
 

@@ -390,8 +390,8 @@ still costs two hand-overs (the watcher gives the dispatch to the main thread an
 the handler has run); with the line unmarked they no longer hold the rate down. Tried and left
 out: reading on after a large chunk until the tty is empty (rounds of the whole 64 KiB queue,
 but slower: 57 against 80-90 MB/s in interleaved runs), a read larger than a small queue
-taking the tty's bytes in one chunk (no difference seen), and asking the kernel's count before every read (fewer bytes a
-round, more wake-ups a MB). The receive rules themselves no longer show: arrivals are copied in
+taking the tty's bytes in one chunk (no difference seen), and asking the kernel's count before
+every read (fewer bytes a round, more wake-ups a MB). The receive rules themselves no longer show: arrivals are copied in
 runs between the bytes that need handling one by one (a mark byte, a NUL that is discarded),
 into a queue that is one block used as a ring, checked by the fuzz target against a
 byte-at-a-time reference; the rules went from about 15 % of all profile samples to about 1 %.
