@@ -244,9 +244,8 @@ TEST_P(Events, AnIdlePortCostsNoWakeUps) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar | drv::kEvTxEmpty | drv::kEvErr));
   Wait w;
   ASSERT_FALSE(StartWait(h_, w));
-  std::this_thread::sleep_for(Ms(100));
   const std::string name = EngineThread();
-  const long before = ContextSwitchesOfThread(name);
+  const long before = SettledContextSwitchesOfThread(name);
   ASSERT_GE(before, 0) << "engine thread " << name << " not found";
   std::this_thread::sleep_for(Ms(1000));
   const long after = ContextSwitchesOfThread(name);

@@ -73,7 +73,7 @@ TEST_P(HangUp, TheEngineStopsWatchingADeadDevice) {
   pty_.CloseMaster();
   std::this_thread::sleep_for(Ms(200));  // let the engine notice
   const std::string name = EngineThread();
-  const long switchesBefore = ContextSwitchesOfThread(name);
+  const long switchesBefore = SettledContextSwitchesOfThread(name);
   const long cpuBefore = CpuMillisecondsOfThread(name);
   ASSERT_GE(switchesBefore, 0) << "engine thread " << name << " not found";
   std::this_thread::sleep_for(Ms(500));

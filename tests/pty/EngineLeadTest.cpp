@@ -15,7 +15,7 @@ TEST_P(Lead, AWaitingThreadTakesEachByteItselfAndTheEngineSleeps) {
   ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 0));
   const std::string engine = EngineThread();
-  const long before = ContextSwitchesOfThread(engine);
+  const long before = SettledContextSwitchesOfThread(engine);
   ASSERT_GE(before, 0) << "engine thread " << engine << " not found";
   for (int i = 0; i < 20; ++i) {
     Wait w;

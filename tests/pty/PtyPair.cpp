@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace ptytest {
 
@@ -127,6 +128,28 @@ long ContextSwitchesOfThread(const std::string& threadName) {
     }
   }
   return total;
+}
+
+long SettledContextSwitchesOfThread(const std::string& threadName) {
+  const std::string dir = TaskDirOf(threadName);
+  if (dir.empty()) return -1;
+  const auto asleep = [&] {
+    std::ifstream stat(dir + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = all.rfind(')');
+    return close != std::string::npos && close + 2 < all.size() && all[close + 2] == 'S';
+  };
+  // A thread just made, or just done with the test's set-up, still has switches on the way
+  // in (its start, a contended mutex, a preemption); a count taken then would charge them to
+  // what the test measures next.
+  long last = ContextSwitchesOfThread(threadName);
+  for (int i = 0; i < 250; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const long now = ContextSwitchesOfThread(threadName);
+    if (now == last && asleep()) return now;
+    last = now;
+  }
+  return last;
 }
 
 long CpuMillisecondsOfThread(const std::string& threadName) {

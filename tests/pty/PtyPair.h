@@ -51,6 +51,8 @@ drv::CommTimeouts Timeouts(std::uint32_t interval, std::uint32_t multiplier, std
 
 // Context switches (voluntary + involuntary) of one thread of this process, by name.
 long ContextSwitchesOfThread(const std::string& threadName);
+// The same, once the thread has been asleep with an unchanged count for 20 ms (at most 5 s).
+long SettledContextSwitchesOfThread(const std::string& threadName);
 // CPU time in ms consumed by that thread so far.
 long CpuMillisecondsOfThread(const std::string& threadName);
 // The engine's thread name for a handle.
