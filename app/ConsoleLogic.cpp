@@ -2,8 +2,8 @@
 
 #include <limits>
 
+#include "app/ConsoleReply.h"
 #include "app/ModuleState.h"
-#include "gui/Forms.h"
 
 namespace app {
 
@@ -51,9 +51,8 @@ void ScanWhileWaking(std::string_view text) {
   ConsoleLine.Clear();
 }
 
-void ScanWhileErasing(std::string_view text, gui::Timer& completionTimer) {
-  if (!AppendAndFindPrompt(ConsoleLine, text)) return;
-  completionTimer.SetEnabled(true);
+bool ScanWhileErasing(std::string_view text, ConsoleReply& reply) {
+  return reply.Feed(text, AppendAndFindPrompt(ConsoleLine, text));
 }
 
 }  // namespace app

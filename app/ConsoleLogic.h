@@ -13,11 +13,9 @@
 #include <string>
 #include <string_view>
 
-namespace gui {
-class Timer;
-}
-
 namespace app {
+
+class ConsoleReply;
 
 // Sent once per wake-up tick and after each command line. Never a carriage return.
 inline constexpr std::uint8_t WakeByte = 0x0A;
@@ -62,8 +60,9 @@ bool AppendAndFindPrompt(ConsoleLineBuffer& line, std::string_view chunk);
 
 // While waiting for the console: a prompt ends the waking (WakingUp := 0) and empties the line.
 void ScanWhileWaking(std::string_view text);
-// While the erase runs: a prompt starts the completion timer unless it already runs; the line
-// keeps its text.
-void ScanWhileErasing(std::string_view text, gui::Timer& completionTimer);
+// While a command line sent to the console runs (the erase, then its read-back): the chunk goes
+// into the console line and into the line's reply; true when it ended the reply (its prompt has
+// come after the console's own words). The line keeps its text.
+bool ScanWhileErasing(std::string_view text, ConsoleReply& reply);
 
 }  // namespace app

@@ -159,6 +159,9 @@ void LoadForm1Layout(gui::Form& form) {
   gui::Timer& completion = form.AddTimer("Timer2");
   completion.SetEnabled(false);
   completion.SetInterval(kCompletionIntervalMs);
+  gui::Timer& readBack = form.AddTimer("Timer3");
+  readBack.SetEnabled(false);
+  readBack.SetInterval(kReadBackIntervalMs);
 }
 
 void ConfigureCx1(TComX& port) {

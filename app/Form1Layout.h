@@ -1,5 +1,5 @@
 // The main window's layout as data, the equivalent of a stored form file: the window, every
-// control in layout order, the two stopped timers and the port's fixed serial configuration.
+// control in layout order, the three stopped timers and the port's fixed serial configuration.
 // Loading it sets the same properties a backend then shows; nothing here knows a toolkit.
 #pragma once
 
@@ -22,6 +22,8 @@ inline constexpr int kDesignLeft = 387;
 inline constexpr int kDesignTop = 260;
 inline constexpr int kWakeIntervalMs = 700;
 inline constexpr int kCompletionIntervalMs = 1500;
+// How long the console has to answer the read-back of the erased range.
+inline constexpr int kReadBackIntervalMs = 30000;
 
 // Resource names of the pictures (see resources/).
 inline constexpr const char* kLogoPicture = "LOGO";

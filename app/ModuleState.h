@@ -8,6 +8,9 @@
 #include <string>
 
 #include "app/ConsoleLogic.h"
+#include "app/ConsoleReply.h"
+#include "app/EraseVerdict.h"
+#include "app/ReadBack.h"
 #include "serial/ComTypes.h"
 
 namespace app {
@@ -20,6 +23,18 @@ extern std::uint8_t WakeTicks;
 extern std::uint8_t WakingUp;
 // 1 from sending the erase command line until the completion timer fires.
 extern std::uint8_t Erasing;
+// Where the erase has got to: the erase line runs, then the read-back, then the result is known.
+enum class EraseStage { None, Erasing, ReadingBack, Decided };
+extern EraseStage Stage;
+// Whether the erased range is read back ("READ BACK" in the settings file; on by default).
+extern bool ReadBackOn;
+// The range the erase line erases, the read-back command sent for it, what the console
+// answered to each, and the result.
+extern FlashRange ErasedRange;
+extern std::string ReadBackLine;
+extern ConsoleReply EraseReply;
+extern ConsoleReply ReadBackReply;
+extern EraseVerdict Verdict;
 // List entry i opens the port of ordinal i.
 inline constexpr std::array<TPortType, 8> PortChoiceTable = {COM1, COM2, COM3, COM4,
                                                              COM5, COM6, COM7, COM8};

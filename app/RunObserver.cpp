@@ -7,12 +7,13 @@ namespace app {
 
 namespace {
 
-constexpr std::array<std::pair<RunStep, const char*>, 7> kNames = {{
+constexpr std::array<std::pair<RunStep, const char*>, 8> kNames = {{
     {RunStep::Prepared, "prepared"},
     {RunStep::PortOpened, "port-opened"},
     {RunStep::Waking, "waking"},
     {RunStep::Ready, "ready"},
     {RunStep::Erasing, "erasing"},
+    {RunStep::Checking, "checking"},
     {RunStep::Complete, "complete"},
     {RunStep::PortClosed, "port-closed"},
 }};

@@ -7,10 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "app/EraseVerdict.h"
+
 namespace app {
 
 // The step whose entering action set the status text. Prepared: nothing has been set yet.
-enum class RunStep { Prepared, PortOpened, Waking, Ready, Erasing, Complete, PortClosed };
+// Checking: the erased range is being read back. Complete: the completion wait has ended,
+// whatever the erase's result.
+enum class RunStep { Prepared, PortOpened, Waking, Ready, Erasing, Checking, Complete, PortClosed };
 
 // A stable lower-case name ("port-opened", ...) and back; false for an unknown name.
 const char* RunStepName(RunStep step);
@@ -19,7 +23,7 @@ bool RunStepFromName(std::string_view name, RunStep& step);
 struct RunProgress {
   RunStep step = RunStep::Prepared;
   std::string status;  // the status bar's text
-  std::string state;   // the state word: PREPARED, WORKING or COMPLETE
+  std::string state;   // the state word: PREPARED, WORKING, COMPLETE, FAILED or UNVERIFIED
 };
 
 // Called on the GUI thread, inside the handlers; an observer must not raise and must not run the
@@ -31,8 +35,11 @@ class RunObserver {
   virtual void Progressed(const RunProgress& progress) { (void)progress; }
   // A piece of what the Box sent, after the receive handler has scanned it.
   virtual void Received(std::string_view text) { (void)text; }
-  // Written to the Box and completed: a wake-up line feed, the erase command line, its line feed.
+  // Written to the Box and completed: a wake-up line feed, the erase command line, the read-back
+  // command, the display's correction, each followed by its line feed.
   virtual void Sent(std::string_view bytes) { (void)bytes; }
+  // The erase's result is known (also when the port was closed before the read-back ended).
+  virtual void Checked(const EraseVerdict& verdict) { (void)verdict; }
 };
 
 }  // namespace app

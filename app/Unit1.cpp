@@ -20,6 +20,7 @@ constexpr const char* kSection = "APP";
 constexpr const char* kKeyTop = "TOP";
 constexpr const char* kKeyLeft = "LEFT";
 constexpr const char* kKeyComPort = "COM PORT";
+constexpr const char* kKeyReadBack = "READ BACK";
 constexpr int kDefaultPosition = 200;
 
 std::string_view WakeText() {
@@ -67,11 +68,13 @@ TForm1::TForm1(drv::CommDriver* driver)
       Label2(Component<gui::Label>("Label2")),
       Label3(Component<gui::Label>("Label3")),
       Image2(Component<gui::Image>("Image2")),
+      Timer3(*Timers().at(2)),
       self_(std::make_shared<TForm1*>(this)) {
   ConfigureCx1(Cx1);
   Cx1.OnRxChar = [this](TObject* s, int count) { Cx1RxChar(s, count); };
   Timer1.OnTimer = [this](TObject* s) { Timer1Timer(s); };
   Timer2.OnTimer = [this](TObject* s) { Timer2Timer(s); };
+  Timer3.OnTimer = [this](TObject* s) { Timer3Timer(s); };
   cmdOpen.OnClick = [this](TObject* s) { cmdOpenClick(s); };
   cmdClose.OnClick = [this](TObject* s) { cmdCloseClick(s); };
   cmdErase.OnClick = [this](TObject* s) { cmdEraseClick(s); };
@@ -119,6 +122,8 @@ void TForm1::FormCreate(TObject*) {
   const int comPort = settings.ReadInteger(kSection, kKeyComPort, 0);
   const int entries = static_cast<int>(cboCOM.Items().size());
   cboCOM.SetItemIndex(comPort >= 1 && comPort <= entries ? comPort - 1 : -1);
+  // Off only for Boxes whose console cannot read its flash back; any other value keeps it on.
+  ReadBackOn = settings.ReadInteger(kSection, kKeyReadBack, 1) != 0;
   ApplyPortMappings(settings);
 }
 
@@ -161,8 +166,12 @@ void TForm1::cmdOpenClick(TObject*) {
   if (!Cx1.Connected()) return;
   WakingUp = 1;
   Erasing = 0;
-  // A completion left over from an earlier run must not close this new connection.
+  Stage = EraseStage::None;
+  Verdict = {};
+  // A completion or read-back limit left over from an earlier run must not act on this new
+  // connection.
   Timer2.SetEnabled(false);
+  Timer3.SetEnabled(false);
   cmdClose.SetEnabled(true);
   cmdOpen.SetEnabled(false);
   SetStatus("COM Port opened, switch Box to Power ON", RunStep::PortOpened);
@@ -176,12 +185,25 @@ void TForm1::cmdCloseClick(TObject*) {
   Timer1.SetEnabled(false);
   gui::App().ProcessMessages();
   if (Cx1.Connected()) ClosePort();
+  if (Stage == EraseStage::Erasing || Stage == EraseStage::ReadingBack) {
+    // Closed before the range was read back: what the console said so far is all there is.
+    Timer3.SetEnabled(false);
+    Verdict = DecideVerdict(ErasedRange, EraseReply, ReadBackOn, ReadBackLine, nullptr);
+    if (Verdict.result == EraseResult::Complete || Verdict.result == EraseResult::Unverified) {
+      Verdict.result = EraseResult::Unverified;
+      Verdict.reason = "the port was closed before the erase was verified";
+    }
+    Stage = EraseStage::Decided;
+    if (Observer) Observer->Checked(Verdict);
+  }
   cmdOpen.SetEnabled(true);
   cmdClose.SetEnabled(false);
   cmdErase.SetEnabled(false);
   chkConf.SetEnabled(false);
-  SetStatus("COM Port closed, please switch Box to Power OFF", RunStep::PortClosed);
-  SetStateWord("COMPLETE");
+  SetStatus(ClosedStatus(Verdict), RunStep::PortClosed);
+  // Without an erase result the port's close is all there is to say (the window always said
+  // COMPLETE then).
+  SetStateWord(Verdict.result == EraseResult::None ? "COMPLETE" : EraseResultWord(Verdict.result));
 }
 
 void TForm1::ClosePort() {
@@ -218,8 +240,81 @@ void TForm1::Cx1RxChar(TObject*, int Count) {
     ReadAndScan(Count, [](std::string_view text) { ScanWhileWaking(text); });
   }
   if (Erasing == 1) {
-    ReadAndScan(Count, [this](std::string_view text) { ScanWhileErasing(text, Timer2); });
+    ReadAndScan(Count, [this](std::string_view text) { ScanReply(text); });
   }
+}
+
+void TForm1::ScanReply(std::string_view text) {
+  switch (Stage) {
+    case EraseStage::Erasing:
+      if (ScanWhileErasing(text, EraseReply)) EraseEnded();
+      break;
+    case EraseStage::ReadingBack:
+      if (ScanWhileErasing(text, ReadBackReply)) Decide(&ReadBackReply);
+      break;
+    case EraseStage::None:
+    case EraseStage::Decided:
+      // The result is known (or the erase line never went out): later words change nothing.
+      AppendAndFindPrompt(ConsoleLine, text);
+      break;
+  }
+}
+
+void TForm1::DropQueuedInput() {
+  // What is queued now was said before the line about to be sent (prompts earned by extra
+  // wake-up line feeds, the end of an earlier reply): it must not be taken for the answer.
+  // Only what is there now: a Box that never stops talking must not keep the tool here.
+  int queued = Cx1.BytesWaiting();
+  while (queued > 0) {
+    const int piece = std::min(queued, static_cast<int>(ReceiveBuffer.size()));
+    const int n = Cx1.Read(ReceiveBuffer.data(), piece);
+    if (n < piece) break;
+    queued -= n;
+  }
+}
+
+void TForm1::SendCommandLine(std::string_view line, ConsoleReply& reply) {
+  DropQueuedInput();
+  ConsoleLine.Clear();
+  reply.Start();
+  Cx1.WriteString(std::string(line));
+  NotifySent(line);
+  Cx1.Write(&WakeByte, 1);
+  NotifySent(WakeText());
+}
+
+void TForm1::EraseEnded() {
+  if (!ReadBackOn) {
+    Decide(nullptr);
+    return;
+  }
+  Stage = EraseStage::ReadingBack;
+  ReadBackLine = ReadBackCommand(ErasedRange);
+  SetStatus("Checking the erased range, please wait", RunStep::Checking);
+  Timer3.SetEnabled(true);
+  SendCommandLine(ReadBackLine, ReadBackReply);
+}
+
+void TForm1::Decide(const ConsoleReply* readBackReply) {
+  Timer3.SetEnabled(false);
+  Verdict = DecideVerdict(ErasedRange, EraseReply, ReadBackOn, ReadBackLine, readBackReply);
+  Stage = EraseStage::Decided;
+  if (Observer) Observer->Checked(Verdict);
+  // The completion wait runs whatever happens to the display's correction below.
+  Timer2.SetEnabled(true);
+  if (Verdict.result == EraseResult::Failed) {
+    // The erase line told the Box's display to show COMPLETE.
+    static constexpr std::string_view kCorrection = "vfd ERASE FAILED";
+    Cx1.WriteString(std::string(kCorrection));
+    NotifySent(kCorrection);
+    Cx1.Write(&WakeByte, 1);
+    NotifySent(WakeText());
+  }
+}
+
+void TForm1::Timer3Timer(TObject*) {
+  Timer3.SetEnabled(false);
+  if (Stage == EraseStage::ReadingBack) Decide(&ReadBackReply);
 }
 
 template <typename Scan>
@@ -288,17 +383,18 @@ void TForm1::cmdEraseClick(TObject*) {
   SetStatus("Erasing data, please wait", RunStep::Erasing);
   Erasing = 1;
   const std::string_view line = chkConf.Checked() ? EraseScriptWithConfig : EraseScriptUserOnly;
-  Cx1.WriteString(std::string(line));
-  NotifySent(line);
-  Cx1.Write(&WakeByte, 1);
-  NotifySent(WakeText());
+  ErasedRange = EraseRangeOf(line).value_or(FlashRange{});
+  ReadBackLine.clear();
+  Verdict = {};
+  Stage = EraseStage::Erasing;
+  SendCommandLine(line, EraseReply);
   SetStateWord("WORKING");
 }
 
 void TForm1::Timer2Timer(TObject*) {
   Timer2.SetEnabled(false);
   Erasing = 0;
-  SetStatus("Complete, please switch Box to Power OFF", RunStep::Complete);
+  SetStatus(VerdictStatus(Verdict), RunStep::Complete);
   cmdClose.Click();
 }
 

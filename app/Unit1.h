@@ -39,6 +39,8 @@ class TForm1 : public gui::Form {
   gui::Label& Label2;
   gui::Label& Label3;
   gui::Image& Image2;
+  // The read-back's time limit.
+  gui::Timer& Timer3;
 
   // Handlers, in declaration order.
   void cmdOpenClick(TObject* Sender);
@@ -50,6 +52,7 @@ class TForm1 : public gui::Form {
   void cmdEraseClick(TObject* Sender);
   void Timer2Timer(TObject* Sender);
   void Label3Click(TObject* Sender);
+  void Timer3Timer(TObject* Sender);
 
   // Told of every status text and state word the handlers set and of the bytes exchanged with
   // the Box; none by default. Not owned.
@@ -64,6 +67,11 @@ class TForm1 : public gui::Form {
   template <typename Scan>
   void ReadAndScan(int count, Scan scan);
   void LeaveReceiveHandler();
+  void ScanReply(std::string_view text);
+  void DropQueuedInput();
+  void SendCommandLine(std::string_view line, app::ConsoleReply& reply);
+  void EraseEnded();
+  void Decide(const app::ConsoleReply* readBackReply);
   void RunDeferredCloses();
   void SetStatus(const std::string& text, app::RunStep step);
   void SetStateWord(const char* word);

@@ -11,7 +11,35 @@ namespace cli {
 namespace {
 
 const char* const kReady = "Receiver connected";
-const char* const kComplete = "COMPLETE";
+
+int ExitStatusOf(app::EraseResult result) {
+  switch (result) {
+    case app::EraseResult::Complete:
+      return kExitComplete;
+    case app::EraseResult::Failed:
+      return kExitFailed;
+    case app::EraseResult::Unverified:
+      return kExitUnverified;
+    case app::EraseResult::None:
+      break;
+  }
+  return kExitPortError;
+}
+
+std::string ResultMessage(const app::EraseVerdict& v) {
+  std::string text = std::string("Result: ") + app::EraseResultWord(v.result);
+  if (v.result == app::EraseResult::Complete) {
+    if (!v.readBackOn) return text + " (not verified: the read-back is switched off)";
+    return text + " (the range read back erased: crc32 " + app::Hex8(v.crcExpected) + ")";
+  }
+  return text + ": " + v.reason;
+}
+
+// Where the erase had got to, for a run that ended before its result was known.
+const char* During() {
+  return app::Stage == app::EraseStage::ReadingBack ? "while the erased range was read back"
+                                                    : "while the erase ran";
+}
 
 }  // namespace
 
@@ -91,7 +119,7 @@ int Autopilot::Finish(int status, const std::string& message) {
   message_ = message;
   report_.Finished(status, message);
   // Closing the window closes the port, as the window's close box would. ("Close COM" would
-  // also set the state word "COMPLETE", which a run that stopped early must not show.)
+  // also set a state word, which a run that stopped early must not be given.)
   const bool wasOpen = form_.Cx1.Connected();
   form_.RequestClose();
   backend_.ProcessMessages();
@@ -158,22 +186,37 @@ int Autopilot::Run() {
       [] { return true; });
   if (w != Wait::Reached) return fail(w, "while waiting for the Box's console");
 
+  // The command line says whether the range is read back; the settings file's key is the
+  // window's.
+  app::ReadBackOn = !options_.noReadback;
   if (options_.includeConfig && !form_.chkConf.Checked()) form_.chkConf.UserToggle();
   report_.EraseChosen(form_.chkConf.Checked());
   heardAt_ = Clock::now();
   form_.cmdErase.UserClick();
   backend_.ProcessMessages();
 
-  // Erasing, until the prompt has come back and the completion timer runs: its wait is the
-  // tool's, not the Box's silence.
+  // Erasing and reading the range back, until the result is known and the port has closed.
+  // The completion wait is the tool's, not the Box's silence.
   w = WaitFor(
       [&] {
-        return !form_.Cx1.Connected() && form_.Label1.Caption() == kComplete &&
+        return app::Stage == app::EraseStage::Decided && !form_.Cx1.Connected() &&
                form_.cmdOpen.Enabled();
       },
       [&] { return !form_.Timer2.Enabled(); });
-  if (w != Wait::Reached) return fail(w, "while the erase ran");
-  return Finish(kExitComplete, "Result: COMPLETE");
+  if (app::Stage == app::EraseStage::Decided) {
+    // Whatever happened after the result was known (the adapter pulled, Ctrl-C in the
+    // completion wait) does not change what the Box's flash holds.
+    std::string message = ResultMessage(app::Verdict);
+    if (w == Wait::Failed) {
+      message += " (then the port failed: " + (failure_.empty() ? "see above" : failure_) + ")";
+    } else if (w == Wait::Interrupted) {
+      message += " (interrupted before the port closed)";
+    } else if (w != Wait::Reached) {
+      message += " (the port did not close in time)";
+    }
+    return Finish(ExitStatusOf(app::Verdict.result), message);
+  }
+  return fail(w, During());
 }
 
 }  // namespace cli

@@ -1,8 +1,8 @@
 // Drives the main window's handlers as a technician would, on the headless backend: "Open
 // COM", wait for "Receiver connected", tick "Include configuration" if asked, "Erase users
-// data", wait until the port has closed. Tells its report every status text and state word as
-// it changes. Between events it sleeps in the loop until something happens, the time limit,
-// the silence limit or an interrupt: it wakes for nothing else.
+// data", wait until the range has been read back and the port has closed. Tells its report every
+// status text and state word as it changes. Between events it sleeps in the loop until something
+// happens, the time limit, the silence limit or an interrupt: it wakes for nothing else.
 #pragma once
 
 #include <chrono>
@@ -32,8 +32,12 @@ class Autopilot {
 
   // Runs the whole erase and closes the window; returns the exit status.
   int Run();
-  // An error box or a background failure was shown: the run has failed.
-  void NoteFailure() { failed_ = true; }
+  // An error box or a background failure was shown, with this text: the run has failed, unless
+  // the erase's result was already known.
+  void NoteFailure(const std::string& text = std::string()) {
+    if (!failed_) failure_ = text;
+    failed_ = true;
+  }
   // Whether the port opened (a port that cannot be opened is not worth waiting on again).
   bool Opened() const { return opened_; }
   // The run's last word: its result, or what went wrong.
@@ -59,6 +63,7 @@ class Autopilot {
   // The Box's first word: with --loop, where its time limit is counted from.
   std::optional<Clock::time_point> firstHeard_;
   bool failed_ = false;
+  std::string failure_;
   bool opened_ = false;
   std::string message_;
 };

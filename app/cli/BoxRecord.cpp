@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/ConsoleLogic.h"
+#include "app/ReadBack.h"
 #include "app/cli/CliOptions.h"
 
 namespace cli {
@@ -21,18 +22,43 @@ nlohmann::json Optional(const std::optional<int>& value) {
   return *value;
 }
 
+nlohmann::json Lines(const std::vector<std::string>& lines) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const std::string& line : lines) list.push_back(Latin1ToUtf8(line));
+  return list;
+}
+
+// What was read back and what it showed; nulls for what never happened.
+nlohmann::ordered_json ReadBack(const BoxRecord& r, std::string_view commandLine) {
+  nlohmann::ordered_json j;
+  j["enabled"] = r.readBackOn;
+  const std::string& command = r.verdict ? r.verdict->command : r.readBackCommand;
+  j["command"] = command.empty() ? nlohmann::ordered_json(nullptr)
+                                 : nlohmann::ordered_json(Latin1ToUtf8(command));
+  const bool answered = r.verdict && !r.verdict->answer.empty();
+  j["answer"] = answered ? nlohmann::ordered_json(Latin1ToUtf8(r.verdict->answer))
+                         : nlohmann::ordered_json(nullptr);
+  j["crc_read"] = r.verdict && r.verdict->crcRead
+                      ? nlohmann::ordered_json(app::Hex8(*r.verdict->crcRead))
+                      : nlohmann::ordered_json(nullptr);
+  const std::optional<app::FlashRange> range = app::EraseRangeOf(commandLine);
+  j["crc_expected"] = range ? nlohmann::ordered_json(app::Hex8(app::Crc32OfErased(range->Count())))
+                            : nlohmann::ordered_json(nullptr);
+  j["erased"] = r.verdict && r.verdict->erased ? nlohmann::ordered_json(*r.verdict->erased)
+                                               : nlohmann::ordered_json(nullptr);
+  return j;
+}
+
 }  // namespace
 
 const char* ResultName(int status) {
   switch (status) {
     case kExitComplete:
       return "COMPLETE";
-    case kExitTimeout:
-      return "timed out";
-    case kExitInterrupted:
-      return "interrupted";
+    case kExitUnverified:
+      return "UNVERIFIED";
     default:
-      return "error";
+      return "FAILED";
   }
 }
 
@@ -88,10 +114,11 @@ std::pair<std::string, std::string> EraseRange(std::string_view commandLine) {
 
 std::string EncodeRecord(const BoxRecord& r) {
   // The range is the one this erase was to take, also when its line never went out.
-  const auto [first, last] =
-      EraseRange(!r.command.empty() ? std::string_view(r.command)
-                                    : (r.withConfiguration ? app::EraseScriptWithConfig
-                                                           : app::EraseScriptUserOnly));
+  const std::string_view commandLine =
+      !r.command.empty()
+          ? std::string_view(r.command)
+          : (r.withConfiguration ? app::EraseScriptWithConfig : app::EraseScriptUserOnly);
+  const auto [first, last] = EraseRange(commandLine);
   nlohmann::ordered_json j;
   j["start"] = IsoUtc(r.start);
   j["end"] = IsoUtc(r.end);
@@ -109,6 +136,9 @@ std::string EncodeRecord(const BoxRecord& r) {
   j["result"] = ResultName(r.status);
   j["status"] = r.status;
   j["message"] = r.message;
+  j["readback"] = ReadBack(r, commandLine);
+  j["console_failures"] = r.verdict ? Lines(r.verdict->failures) : nlohmann::json::array();
+  j["console_warnings"] = r.verdict ? Lines(r.verdict->warnings) : nlohmann::json::array();
   if (r.error) {
     j["error"] = {{"text", r.error->text},
                   {"code", Optional(r.error->code)},

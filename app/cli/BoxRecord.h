@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/EraseVerdict.h"
+
 namespace cli {
 
 // What the Box says is kept up to these many bytes.
@@ -29,9 +31,16 @@ struct BoxRecord {
   // The Box's text up to the first line feed the tool sent: the banner naming model and firmware.
   std::string bootText;
   bool bootTextCut = false;  // more came than kBootTextLimit
-  // The reply to the erase command line, its echo included, up to the prompt.
+  // The reply to the erase command line, its echo included, up to the prompt that ended it (or,
+  // for a run that ended before, up to the end). Input that came before the line went out is
+  // not part of it.
   std::string reply;
   bool replyCut = false;
+  // Whether the erased range was to be read back, the read-back command if it went out, and the
+  // erase's result as the window decided it (empty when the run ended before).
+  bool readBackOn = true;
+  std::string readBackCommand;
+  std::optional<app::EraseVerdict> verdict;
   int status = 0;       // the exit status of this Box's run
   std::string message;  // the run's last word: the result or what went wrong
   std::optional<BoxError> error;
@@ -39,7 +48,10 @@ struct BoxRecord {
   std::optional<double> erasingSeconds;  // erase line sent to the port closed, or to the end
 };
 
-// "COMPLETE", "error", "timed out" or "interrupted", from a run's exit status.
+// "COMPLETE" (the range read back erased, or was not to be read back and the Box reported no
+// failure), "UNVERIFIED" (it could not be read back) or "FAILED" (anything else: the range did
+// not read back erased, the Box refused, or the run ended before the erase's result was known),
+// from a run's exit status.
 const char* ResultName(int status);
 // One JSON object and a line feed. Received text is 8-bit: each byte becomes the character of
 // the same code (ISO 8859-1), so nothing is lost and any byte is valid in the line.

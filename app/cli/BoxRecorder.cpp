@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "app/ReadBack.h"
+
 namespace cli {
 
 namespace {
@@ -16,8 +18,9 @@ bool AppendBounded(std::string& text, std::string_view more, std::size_t limit) 
 }  // namespace
 
 BoxRecorder::BoxRecorder(std::string host, std::string port, std::string device,
-                         bool withConfiguration)
+                         bool withConfiguration, bool readBackOn)
     : created_(Moment::Now()) {
+  record_.readBackOn = readBackOn;
   record_.host = std::move(host);
   record_.port = std::move(port);
   record_.device = std::move(device);
@@ -52,19 +55,34 @@ void BoxRecorder::Received(std::string_view text) {
   }
   if (!eraseSent_ || replyDone_) return;
   record_.replyCut |= AppendBounded(record_.reply, text, kReplyLimit);
-  // The console's prompt ends the reply, by the rule the window itself goes by.
-  if (app::AppendAndFindPrompt(replyLine_, text)) replyDone_ = true;
 }
 
 void BoxRecorder::Sent(std::string_view bytes) {
   sentAnything_ = true;
   const bool lineFeed = bytes.size() == 1 && bytes[0] == '\n';
-  if (!lineFeed) {
+  if (!lineFeed && !eraseSent_) {
+    // The first line the tool writes is the erase line; its read-back and the display's
+    // correction follow.
     record_.command = std::string(bytes);
-    if (!eraseSent_) eraseSent_ = Moment::Now();
+    eraseSent_ = Moment::Now();
+  } else if (!lineFeed) {
+    const std::optional<app::FlashRange> range = app::EraseRangeOf(record_.command);
+    if (range && bytes == app::ReadBackCommand(*range)) {
+      record_.readBackCommand = std::string(bytes);
+      replyDone_ = true;
+    }
   } else if (eraseSent_ && (record_.command.empty() || record_.command.back() != '\n')) {
     record_.command.push_back('\n');
   }
+}
+
+void BoxRecorder::Checked(const app::EraseVerdict& verdict) {
+  record_.verdict = verdict;
+  record_.readBackOn = verdict.readBackOn;
+  // The window's own reply knows where the erase line's answer ended.
+  record_.reply = verdict.reply.substr(0, kReplyLimit);
+  record_.replyCut = verdict.replyCut || verdict.reply.size() > kReplyLimit;
+  replyDone_ = true;
 }
 
 void BoxRecorder::NoteError(const BoxError& error) {

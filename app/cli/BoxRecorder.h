@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "app/ConsoleLogic.h"
 #include "app/RunObserver.h"
 #include "app/cli/BoxRecord.h"
 
@@ -14,11 +13,13 @@ namespace cli {
 
 class BoxRecorder : public app::RunObserver {
  public:
-  BoxRecorder(std::string host, std::string port, std::string device, bool withConfiguration);
+  BoxRecorder(std::string host, std::string port, std::string device, bool withConfiguration,
+              bool readBackOn = true);
 
   void Progressed(const app::RunProgress& progress) override;
   void Received(std::string_view text) override;
   void Sent(std::string_view bytes) override;
+  void Checked(const app::EraseVerdict& verdict) override;
   // The first error is the one that ended the run; later ones (a close that fails as well) are
   // its consequences.
   void NoteError(const BoxError& error);
@@ -40,8 +41,8 @@ class BoxRecorder : public app::RunObserver {
   BoxRecord record_;
   std::optional<Moment> created_, opened_, firstWord_, ready_, eraseSent_, closed_;
   bool sentAnything_ = false;
+  // The reply ends when the read-back command goes out or the result is known.
   bool replyDone_ = false;
-  app::ConsoleLineBuffer replyLine_;
 };
 
 }  // namespace cli

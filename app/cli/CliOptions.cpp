@@ -89,13 +89,15 @@ bool IsConsoleLikeDevice(const std::string& device) {
 std::string CliHelpText() {
   std::string text =
       R"(Usage: zanowipe-cli [--port PORT]... [--include-config] [--yes] [--timeout SECONDS]
-                    [--stall SECONDS] [--loop] [--record FILE]
+                    [--stall SECONDS] [--loop] [--record FILE] [--no-readback]
 
 Erases the user data of a Box over its serial console, the way the window does it, without a
 window: opens the port, waits for the Box to be switched on and wakes its console, sends the
-erase command line, waits for the console to come back and closes the port. Every status text
-and state word is printed with the time since the start. Zanowipe.ini in the current
-directory is read for its [PORTS] section and never written.
+erase command line, waits for the console to come back, reads the erased range back with the
+console's crc32 command and closes the port. The result is COMPLETE only when the range read
+back erased; FAILED when it did not or the Box reported a failure; UNVERIFIED when the console
+could not read it back. Every status text and state word is printed with the time since the
+start. Zanowipe.ini in the current directory is read for its [PORTS] section and never written.
 
 With several ports, each runs its own erase at the same time in a process of its own. On a
 terminal a table shows one row per port and is redrawn when something changes; otherwise
@@ -124,6 +126,10 @@ Options:
   --record FILE        append one line of JSON to FILE for every Box: when, where, which
                        erase, what was sent, what the Box said, the result. Each line is
                        written whole or not at all, and flushed to the disk
+  --no-readback        do not read the erased range back (for Boxes whose console has no
+                       crc32 command): the prompt after the erase line ends the erase, the
+                       result says "not verified" and the record states it. A Box that reports
+                       a failure is still FAILED
   --allow-ttyS         allow a /dev/ttyS* device, which is refused by default because on many
                        machines /dev/ttyS0 is the system console (links are followed). A device
                        that is an active system console is never opened.
@@ -131,11 +137,14 @@ Options:
   -h, --help           this text
 
 Exit status (with several ports, the highest of theirs):
-  0    the erase ran and the port closed with the state word COMPLETE
+  0    COMPLETE: the erased range read back erased (with --no-readback: the erase ran and the
+       Box reported no failure)
   1    a port error (the port did not open, a transfer failed) or the device went away
   2    bad arguments
   3    timed out (--timeout), or the Box fell silent (--stall)
   4    not confirmed
+  5    FAILED: the range did not read back erased, or the Box reported a failure
+  6    UNVERIFIED: the erase ran, but the console could not read the range back
   130  interrupted (Ctrl-C, SIGTERM); the port is closed first
 )";
   return text;
@@ -175,6 +184,7 @@ CliParse ParseCliOptions(int argc, char** argv) {
   app.add_flag("--allow-ttyS", o.allowTtyS);
   app.add_flag("-q,--quiet", o.quiet);
   app.add_flag("--loop", o.loop);
+  app.add_flag("--no-readback", o.noReadback);
   app.add_flag("--worker", o.worker);
   try {
     app.parse(argc, argv);
@@ -229,6 +239,7 @@ std::vector<std::string> WorkerArguments(const CliOptions& options, const PortCh
     args.insert(args.end(), {"--stall", std::to_string(options.stallSeconds)});
   }
   if (options.allowTtyS) args.push_back("--allow-ttyS");
+  if (options.noReadback) args.push_back("--no-readback");
   if (options.loop) args.push_back("--loop");
   if (!options.recordPath.empty()) args.insert(args.end(), {"--record", options.recordPath});
   return args;

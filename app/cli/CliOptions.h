@@ -15,6 +15,8 @@ enum ExitStatus : int {
   kExitUsage = 2,
   kExitTimeout = 3,  // --timeout, or the Box fell silent for --stall
   kExitDeclined = 4,
+  kExitFailed = 5,      // the erase ran and the range did not read back erased, or the Box refused
+  kExitUnverified = 6,  // the erase ran and could not be read back; the Box reported no failure
   kExitInterrupted = 130,
 };
 
@@ -40,6 +42,9 @@ struct CliOptions {
   bool quiet = false;
   bool loop = false;       // after each Box, wait for the next one until interrupted
   std::string recordPath;  // empty: no record file
+  // Take the console's prompt after the erase as its end without reading the range back, for
+  // Boxes whose console has no crc32 command.
+  bool noReadback = false;
   // Run as one port's worker for a parent process: events on standard output, no text.
   bool worker = false;
 };

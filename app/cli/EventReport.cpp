@@ -70,20 +70,22 @@ void EventReport::Finished(int status, const std::string& message) {
   Emit(e);
 }
 
-void EventReport::Counted(int done, int failed) {
+void EventReport::Counted(int done, int failed, int unverified) {
   WorkerEvent e;
   e.kind = WorkerEvent::Kind::Counts;
   e.done = done;
   e.failed = failed;
+  e.unverified = unverified;
   Emit(e);
 }
 
-void EventReport::Ended(int status, int done, int failed) {
+void EventReport::Ended(int status, int done, int failed, int unverified) {
   WorkerEvent e;
   e.kind = WorkerEvent::Kind::End;
   e.exitStatus = status;
   e.done = done;
   e.failed = failed;
+  e.unverified = unverified;
   Emit(e);
 }
 

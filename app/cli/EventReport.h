@@ -21,8 +21,8 @@ class EventReport : public RunReport {
   void ErrorBox(const std::string& caption, const std::string& text) override;
   void Problem(const std::string& text) override;
   void Finished(int status, const std::string& message) override;
-  void Counted(int done, int failed) override;
-  void Ended(int status, int done, int failed) override;
+  void Counted(int done, int failed, int unverified) override;
+  void Ended(int status, int done, int failed, int unverified) override;
 
  private:
   void Emit(const WorkerEvent& event);

@@ -95,11 +95,13 @@ std::string EncodeEvent(const WorkerEvent& e) {
     case Kind::Counts:
       j["done"] = e.done;
       j["failed"] = e.failed;
+      j["unverified"] = e.unverified;
       break;
     case Kind::End:
       j["status"] = e.exitStatus;
       j["done"] = e.done;
       j["failed"] = e.failed;
+      j["unverified"] = e.unverified;
       break;
   }
   return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
@@ -166,11 +168,12 @@ bool ParseEvent(std::string_view line, WorkerEvent& event, std::string& error) {
       ok = Number(j, "status", e.exitStatus, error) && Text(j, "text", e.text, error);
       break;
     case Kind::Counts:
-      ok = Count(j, "done", e.done, error) && Count(j, "failed", e.failed, error);
+      ok = Count(j, "done", e.done, error) && Count(j, "failed", e.failed, error) &&
+           Count(j, "unverified", e.unverified, error);
       break;
     case Kind::End:
       ok = Number(j, "status", e.exitStatus, error) && Count(j, "done", e.done, error) &&
-           Count(j, "failed", e.failed, error);
+           Count(j, "failed", e.failed, error) && Count(j, "unverified", e.unverified, error);
       break;
   }
   if (!ok) {

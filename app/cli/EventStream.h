@@ -22,7 +22,7 @@ struct WorkerEvent {
   std::string caption;                         // ErrorBox
   std::string text;                            // ErrorBox, Problem; Box: the run's last word
   int exitStatus = 0;                          // Box: that Box's; End: the port's
-  int done = 0, failed = 0;                    // Counts, End
+  int done = 0, failed = 0, unverified = 0;    // Counts, End
 };
 
 // One line, line feed included.

@@ -52,6 +52,7 @@ bool LineView::StepTimeRuns(app::RunStep step) {
     case app::RunStep::Waking:
     case app::RunStep::Ready:
     case app::RunStep::Erasing:
+    case app::RunStep::Checking:
     case app::RunStep::Complete:
       return true;
     default:
@@ -114,7 +115,8 @@ void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
       break;
     case Kind::Box:
       row.last = e.exitStatus == kExitComplete ? std::string("COMPLETE") : e.text;
-      if (e.exitStatus != kExitComplete) {
+      if (e.exitStatus != kExitComplete && e.exitStatus != kExitFailed &&
+          e.exitStatus != kExitUnverified) {
         Complain(i, e.text);
       } else if (mode_ == Mode::Lines) {
         Say(i, e.text, now);
@@ -125,10 +127,12 @@ void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
     case Kind::Counts:
       row.done = e.done;
       row.failed = e.failed;
+      row.unverified = e.unverified;
       break;
     case Kind::End:
       row.done = e.done;
       row.failed = e.failed;
+      row.unverified = e.unverified;
       row.ended = true;
       break;
   }
@@ -151,11 +155,12 @@ std::vector<std::string> LineView::TableLines(double now, int columns) const {
   portWidth = std::min<std::size_t>(portWidth, 40);
   statusWidth = std::min<std::size_t>(statusWidth, 48);
   auto line = [&](const std::string& port, const std::string& state, const std::string& time,
-                  const std::string& done, const std::string& failed, const std::string& status,
-                  const std::string& last) {
-    std::string text = Padded(port, portWidth) + "  " + Padded(state, 8) + "  " +
+                  const std::string& done, const std::string& failed, const std::string& unverified,
+                  const std::string& status, const std::string& last) {
+    std::string text = Padded(port, portWidth) + "  " + Padded(state, 10) + "  " +
                        RightAligned(time, 7) + "  " + RightAligned(done, 4) + "  " +
-                       RightAligned(failed, 6) + "  " + Padded(status, statusWidth) + "  " + last;
+                       RightAligned(failed, 6) + "  " + RightAligned(unverified, 10) + "  " +
+                       Padded(status, statusWidth) + "  " + last;
     while (!text.empty() && text.back() == ' ') text.pop_back();
     // The last column is left free: a line that fills it makes some terminals wrap.
     const std::size_t width = static_cast<std::size_t>(std::max(columns, 20) - 1);
@@ -163,14 +168,16 @@ std::vector<std::string> LineView::TableLines(double now, int columns) const {
     return text;
   };
   std::vector<std::string> lines;
-  lines.push_back(line("PORT", "STATE", "IN STEP", "DONE", "FAILED", "STATUS", "LAST BOX"));
+  lines.push_back(
+      line("PORT", "STATE", "IN STEP", "DONE", "FAILED", "UNVERIFIED", "STATUS", "LAST BOX"));
   for (const Row& row : rows_) {
     const std::string port =
         row.device.empty() || row.device == row.port ? row.port : row.port + " " + row.device;
     const bool runs = StepTimeRuns(row.step) && !row.ended;
     lines.push_back(line(port, row.ended ? "ended" : row.state,
                          runs ? Duration(now - row.stepSince) : "-", std::to_string(row.done),
-                         std::to_string(row.failed), row.status, row.last));
+                         std::to_string(row.failed), std::to_string(row.unverified), row.status,
+                         row.last));
   }
   return lines;
 }
@@ -207,7 +214,8 @@ void LineView::Finish(double now, int columns) {
   for (const Row& row : rows_) {
     out_ << "Summary: " << row.port
          << (row.device.empty() || row.device == row.port ? "" : " (" + row.device + ")") << ": "
-         << row.done << " done, " << row.failed << " failed" << std::endl;
+         << row.done << " done, " << row.failed << " failed, " << row.unverified << " unverified"
+         << std::endl;
   }
 }
 

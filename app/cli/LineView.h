@@ -35,6 +35,7 @@ class LineView {
   // Port i's counts as the view knows them.
   int Done(std::size_t i) const { return rows_.at(i).done; }
   int Failed(std::size_t i) const { return rows_.at(i).failed; }
+  int Unverified(std::size_t i) const { return rows_.at(i).unverified; }
 
  private:
   struct Row {
@@ -42,7 +43,7 @@ class LineView {
     app::RunStep step = app::RunStep::Prepared;
     std::string status, state;
     double stepSince = 0;
-    int done = 0, failed = 0;
+    int done = 0, failed = 0, unverified = 0;
     std::string last;  // how the last Box ended
     bool ended = false;
   };

@@ -32,6 +32,10 @@ class BothObservers : public app::RunObserver {
     a_.Sent(bytes);
     b_.Sent(bytes);
   }
+  void Checked(const app::EraseVerdict& verdict) override {
+    a_.Checked(verdict);
+    b_.Checked(verdict);
+  }
 
  private:
   app::RunObserver& a_;
@@ -66,7 +70,7 @@ int PortRun::Run() {
   backend_.SetErrorBoxHook([&](const gui::headless::HeadlessBackend::ErrorBox& box) {
     report_.ErrorBox(box.caption, box.text);
     if (recorder) recorder->NoteError(ErrorOf(box.text));
-    if (pilot) pilot->NoteFailure();
+    if (pilot) pilot->NoteFailure(box.text);
   });
   // A watcher that ended (the device went away) is shown in the error box, as in the window.
   rt::SetBackgroundErrorHandler(
@@ -76,6 +80,7 @@ int PortRun::Run() {
   int worst = kExitComplete;
   int done = 0;
   int failed = 0;
+  int unverified = 0;
   for (;;) {
     // Each Box meets the window as a fresh start of the program would show it.
     app::ResetModuleState();
@@ -91,7 +96,7 @@ int PortRun::Run() {
       if (!options_.devicePath.empty()) drv::SetDeviceMapping("COM1", options_.devicePath);
       const std::string device =
           drv::ResolveDeviceName("COM" + std::to_string(options_.comIndex + 1));
-      BoxRecorder box(host, options_.port, device, options_.includeConfig);
+      BoxRecorder box(host, options_.port, device, options_.includeConfig, !options_.noReadback);
       recorder = &box;
       BothObservers observers(report_, box);
       form.Observer = &observers;
@@ -111,7 +116,7 @@ int PortRun::Run() {
       boxSpoke = box.BoxSpoke();
       // Waiting for the next Box is not a Box: a line interrupted then leaves no record.
       if (!options_.loop || boxSpoke) {
-        (status == kExitComplete ? done : failed) += 1;
+        (status == kExitComplete ? done : status == kExitUnverified ? unverified : failed) += 1;
         if (!options_.recordPath.empty()) {
           std::string error;
           if (!AppendRecordLine(options_.recordPath, EncodeRecord(box.Finish(status, message)),
@@ -120,13 +125,17 @@ int PortRun::Run() {
             status = std::max(status, static_cast<int>(kExitPortError));
           }
         }
-        report_.Counted(done, failed);
+        report_.Counted(done, failed, unverified);
       }
     }
     worst = std::max(worst, status);
-    if (!options_.loop || status == kExitInterrupted || status == kExitUsage || !opened) break;
+    // A Box whose result was known when Ctrl-C came keeps its result, and the line stops.
+    if (!options_.loop || status == kExitInterrupted || status == kExitUsage || !opened ||
+        interrupted_()) {
+      break;
+    }
   }
-  report_.Ended(worst, done, failed);
+  report_.Ended(worst, done, failed, unverified);
   rt::SetBackgroundErrorHandler(nullptr);
   backend_.SetErrorBoxHook(nullptr);
   return worst;

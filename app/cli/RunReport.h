@@ -22,10 +22,11 @@ class RunReport : public app::RunObserver {
   virtual void Problem(const std::string& text) = 0;
   // One Box's run ended with this exit status; message: the result or what went wrong.
   virtual void Finished(int status, const std::string& message) = 0;
-  // A Box has been counted: the erases so far that completed and that did not.
-  virtual void Counted(int done, int failed) = 0;
-  // The port's last Box has ended: how many erases completed and how many did not.
-  virtual void Ended(int status, int done, int failed) = 0;
+  // A Box has been counted: the erases so far that completed (their range read back erased),
+  // that could not be verified, and the rest, which failed.
+  virtual void Counted(int done, int failed, int unverified) = 0;
+  // The port's last Box has ended, with the same counts.
+  virtual void Ended(int status, int done, int failed, int unverified) = 0;
 };
 
 }  // namespace cli

@@ -61,19 +61,20 @@ void TextReport::Finished(int status, const std::string& message) {
   lastStatus_.clear();
   lastState_.clear();
   if (message.empty()) return;
-  if (status == kExitComplete) {
+  // A result, whatever it is, is the run's output; anything else that ended it is an error.
+  if (status == kExitComplete || status == kExitFailed || status == kExitUnverified) {
     out_ << message << std::endl;
   } else {
     err_ << "zanowipe-cli: " << message << std::endl;
   }
 }
 
-void TextReport::Counted(int, int) {}
+void TextReport::Counted(int, int, int) {}
 
-void TextReport::Ended(int, int done, int failed) {
+void TextReport::Ended(int, int done, int failed, int unverified) {
   if (!summary_) return;
   out_ << "Summary: " << (port_.empty() ? std::string("the port") : port_) << ": " << done
-       << " done, " << failed << " failed" << std::endl;
+       << " done, " << failed << " failed, " << unverified << " unverified" << std::endl;
 }
 
 }  // namespace cli

@@ -194,6 +194,11 @@ std::string FakeCommDriver::Written() const {
   return written_;
 }
 
+void FakeCommDriver::ClearWritten() {
+  Lock lock(m_);
+  written_.clear();
+}
+
 std::size_t FakeCommDriver::InputQueued() const {
   Lock lock(m_);
   auto it = devices_.find(current_);

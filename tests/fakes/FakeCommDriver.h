@@ -98,6 +98,8 @@ class FakeCommDriver : public drv::CommDriver {
   FakeCall LastCall(const std::string& name) const;
   void ClearCalls();
   std::string Written() const;
+  // Forgets what was written so far, for a test that runs the tool again on the same device.
+  void ClearWritten();
   std::size_t InputQueued() const;
   int PendingReads() const;
   int PendingWrites() const;

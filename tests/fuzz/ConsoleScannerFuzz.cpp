@@ -1,7 +1,9 @@
 // The console scanner against the rule written out literally (the whole line kept as text):
 // for any bytes and any chunking, both scans take the same decisions after every chunk, the
 // line's kept memory stays bounded, and a chunking with no chunk ending in a line feed (and,
-// while waking, no earlier prompt) decides the same as the whole text in one chunk.
+// while waking, no earlier prompt) decides the same as the whole text in one chunk. While
+// erasing, the reply ends at the first prompt after a line of the console's own words (neither
+// blank nor a prompt), and its kept text and complaints stay bounded.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +13,8 @@
 #include <vector>
 
 #include "app/ConsoleLogic.h"
+#include "app/ConsoleReply.h"
 #include "app/ModuleState.h"
-#include "gui/Forms.h"
 #include "tests/fuzz/FuzzInput.h"
 
 namespace {
@@ -28,15 +30,21 @@ bool ReferenceScan(std::string& line, std::string_view chunk) {
   return end == "x> " || end == "X> ";
 }
 
-class CountingTimerPeer : public gui::TimerPeer {
- public:
-  explicit CountingTimerPeer(int& starts) : starts_(starts) {}
-  void Start(int) override { ++starts_; }
-  void Stop() override {}
-
- private:
-  int& starts_;
-};
+// Whether the completed lines of `text` hold one of the console's own: the whole line kept,
+// carriage returns at its end ignored.
+bool ReferenceSpoke(std::string_view text) {
+  std::size_t start = 0;
+  for (std::size_t lf = text.find('\n'); lf != std::string_view::npos;
+       lf = text.find('\n', start)) {
+    std::string_view line = text.substr(start, lf - start);
+    start = lf + 1;
+    const bool blank = line.find_first_not_of(" \t\r") == std::string_view::npos;
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string_view end = line.size() >= 3 ? line.substr(line.size() - 3) : line;
+    if (!blank && end != "x> " && end != "X> ") return true;
+  }
+  return false;
+}
 
 std::vector<std::string_view> Chunk(std::string_view text, fuzz::FuzzInput& cuts) {
   std::vector<std::string_view> chunks;
@@ -81,10 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   app::ResetModuleState();
   app::WakingUp = 1;
-  int starts = 0;
-  gui::Timer completion("Timer2");
-  completion.SetInterval(1500);
-  completion.AttachPeer(std::make_unique<CountingTimerPeer>(starts));
+  app::ConsoleReply reply;
+  reply.Start();
+  std::string received;
+  int ends = 0;
 
   std::string line;
   bool lastDecision = false;
@@ -94,12 +102,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view chunk = chunks[i];
     const bool expected = ReferenceScan(line, chunk);
     if (erasing) {
-      app::ScanWhileErasing(chunk, completion);
-      anyPrompt = anyPrompt || expected;
-      FUZZ_CHECK(completion.Enabled() == anyPrompt, "erasing, chunk %zu \"%s\"", i,
-                 Shown(chunk).c_str());
-      // A running completion timer is never restarted by a later prompt.
-      FUZZ_CHECK(starts == (anyPrompt ? 1 : 0), "erasing, chunk %zu: %d starts", i, starts);
+      const bool ended = app::ScanWhileErasing(chunk, reply);
+      received.append(chunk);
+      const bool shouldEnd = !anyPrompt && expected && ReferenceSpoke(received);
+      anyPrompt = anyPrompt || shouldEnd;
+      FUZZ_CHECK(ended == shouldEnd, "erasing, chunk %zu \"%s\": ended %d", i, Shown(chunk).c_str(),
+                 ended);
+      // A reply ends once; later prompts are no news.
+      ends += ended ? 1 : 0;
+      FUZZ_CHECK(ends <= 1 && reply.Ended() == anyPrompt, "erasing, chunk %zu: %d ends", i, ends);
+      FUZZ_CHECK(reply.Text().size() <= app::ConsoleReply::kTextLimit &&
+                     reply.Failures().size() <= app::ConsoleReply::kComplaintLimit &&
+                     reply.Warnings().size() <= app::ConsoleReply::kComplaintLimit,
+                 "erasing, chunk %zu: reply kept %zu bytes", i, reply.Text().size());
     } else {
       app::WakingUp = 1;
       app::ScanWhileWaking(chunk);

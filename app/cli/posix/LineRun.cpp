@@ -182,6 +182,7 @@ int RunLine(const CliOptions& options) {
     end.exitStatus = *w.status;
     end.done = view.Done(i);
     end.failed = view.Failed(i);
+    end.unverified = view.Unverified(i);
     view.Apply(i, end, now());
   };
 

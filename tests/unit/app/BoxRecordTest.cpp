@@ -59,6 +59,14 @@ TEST(BoxRecord, EveryFieldReadsBackAndTheBoxsBytesSurviveWhole) {
   r.message = "Result: COMPLETE";
   r.wakingSeconds = 1.40049;
   r.erasingSeconds = 3.0;
+  app::EraseVerdict v;
+  v.result = app::EraseResult::Complete;
+  v.command = "crc32 a1b00000 500000";
+  v.answer = "crc32 for a1b00000 ... a1ffffff ==> ac9c6488";
+  v.crcRead = 0xac9c6488;
+  v.erased = true;
+  v.warnings = {"Unknown command 'vfd' \xe4"};
+  r.verdict = v;
 
   const json j = Decoded(cli::EncodeRecord(r));
   EXPECT_EQ(j.at("start"), "2024-02-29T23:59:59.999Z");
@@ -77,6 +85,15 @@ TEST(BoxRecord, EveryFieldReadsBackAndTheBoxsBytesSurviveWhole) {
   EXPECT_EQ(j.at("status"), 0);
   EXPECT_EQ(j.at("message"), "Result: COMPLETE");
   EXPECT_TRUE(j.at("error").is_null());
+  const json& readBack = j.at("readback");
+  EXPECT_EQ(readBack.at("enabled"), true);
+  EXPECT_EQ(readBack.at("command"), "crc32 a1b00000 500000");
+  EXPECT_EQ(readBack.at("answer"), "crc32 for a1b00000 ... a1ffffff ==> ac9c6488");
+  EXPECT_EQ(readBack.at("crc_read"), "ac9c6488");
+  EXPECT_EQ(readBack.at("crc_expected"), "ac9c6488");
+  EXPECT_EQ(readBack.at("erased"), true);
+  EXPECT_EQ(j.at("console_failures"), json::array());
+  EXPECT_EQ(Latin1Of(j.at("console_warnings").at(0)), "Unknown command 'vfd' \xe4");
   EXPECT_DOUBLE_EQ(j.at("waking_seconds").get<double>(), 1.4);
   EXPECT_DOUBLE_EQ(j.at("erasing_seconds").get<double>(), 3.0);
 }
@@ -90,8 +107,13 @@ TEST(BoxRecord, AFailedBoxNamesItsErrorAndWhatItNeverReached) {
   r.error = cli::BoxError{"Unable to get async status (win error code: 1167) \xff", 6, 1167};
   const json j = Decoded(cli::EncodeRecord(r));
   EXPECT_EQ(j.at("start"), "1999-12-31T12:00:00.000Z");
-  EXPECT_EQ(j.at("result"), "error");
+  EXPECT_EQ(j.at("result"), "FAILED");
   EXPECT_EQ(j.at("erase"), "user data");
+  // Nothing was read back, and the record says so rather than leaving it out.
+  EXPECT_EQ(j.at("readback").at("enabled"), true);
+  EXPECT_TRUE(j.at("readback").at("command").is_null());
+  EXPECT_TRUE(j.at("readback").at("erased").is_null());
+  EXPECT_EQ(j.at("readback").at("crc_expected"), "7d5b6975");
   // The range is the one this erase was to take, though its line never went out.
   EXPECT_EQ(j.at("range").at("first"), "a1c00000");
   EXPECT_TRUE(j.at("command").is_null());
@@ -107,12 +129,15 @@ TEST(BoxRecord, AFailedBoxNamesItsErrorAndWhatItNeverReached) {
   EXPECT_TRUE(unknown.at("error").at("system_code").is_null());
 }
 
+// Only a range that read back erased is COMPLETE; a run that ended before its result was known
+// did not erase as far as anyone can tell.
 TEST(BoxRecord, ResultNamesFollowTheExitStatus) {
   EXPECT_STREQ(cli::ResultName(cli::kExitComplete), "COMPLETE");
-  EXPECT_STREQ(cli::ResultName(cli::kExitTimeout), "timed out");
-  EXPECT_STREQ(cli::ResultName(cli::kExitInterrupted), "interrupted");
-  EXPECT_STREQ(cli::ResultName(cli::kExitPortError), "error");
-  EXPECT_STREQ(cli::ResultName(cli::kExitUsage), "error");
+  EXPECT_STREQ(cli::ResultName(cli::kExitUnverified), "UNVERIFIED");
+  for (int status : {cli::kExitFailed, cli::kExitTimeout, cli::kExitInterrupted,
+                     cli::kExitPortError, cli::kExitUsage}) {
+    EXPECT_STREQ(cli::ResultName(status), "FAILED") << status;
+  }
 }
 
 TEST(BoxRecord, TheRangeIsReadFromTheEraseCommand) {
@@ -143,7 +168,7 @@ class Recorder : public ::testing::Test {
   void Step(app::RunStep step) { recorder.Progressed({step, "", ""}); }
 };
 
-TEST_F(Recorder, BootTextEndsAtTheFirstLineFeedSentAndTheReplyAtThePrompt) {
+TEST_F(Recorder, BootTextEndsAtTheFirstLineFeedSentAndTheReplyAtTheReadBack) {
   Step(app::RunStep::PortOpened);
   EXPECT_FALSE(recorder.BoxSpoke());
   recorder.Received("Banner v1\r\n");
@@ -156,7 +181,8 @@ TEST_F(Recorder, BootTextEndsAtTheFirstLineFeedSentAndTheReplyAtThePrompt) {
   recorder.Sent("\n");
   recorder.Received(std::string(app::EraseScriptUserOnly) + "\nErased\nsim");
   recorder.Received("box> ");
-  recorder.Received("after the prompt");
+  recorder.Sent("crc32 a1c00000 400000");
+  recorder.Received("crc32 a1c00000 400000\n");
   Step(app::RunStep::PortClosed);
   const cli::BoxRecord r = recorder.Finish(cli::kExitComplete, "Result: COMPLETE");
   EXPECT_EQ(r.bootText, "Banner v1\r\nHit Enter: 3");
@@ -168,6 +194,32 @@ TEST_F(Recorder, BootTextEndsAtTheFirstLineFeedSentAndTheReplyAtThePrompt) {
   ASSERT_TRUE(r.erasingSeconds.has_value());
   EXPECT_GE(*r.wakingSeconds, 0.0);
   EXPECT_LE(r.start, r.end);
+}
+
+// The window knows where the erase line's reply ended and what the read-back found; the record
+// takes both from it, and the display's correction is not taken for a command.
+TEST_F(Recorder, TheResultAndTheReplyComeFromTheWindow) {
+  recorder.Received("\r\nsimbox> ");
+  recorder.Sent(app::EraseScriptUserOnly);
+  recorder.Sent("\n");
+  recorder.Received("\nsimbox> " + std::string(app::EraseScriptUserOnly) + "\n");
+  recorder.Sent("crc32 a1c00000 400000");
+  app::EraseVerdict v;
+  v.result = app::EraseResult::Failed;
+  v.command = "crc32 a1c00000 400000";
+  v.reply = std::string(app::EraseScriptUserOnly) + "\nsimbox> ";
+  v.erased = false;
+  recorder.Checked(v);
+  recorder.Sent("vfd ERASE FAILED");
+  const cli::BoxRecord r = recorder.Finish(cli::kExitFailed, "Result: FAILED: x");
+  EXPECT_EQ(r.command, std::string(app::EraseScriptUserOnly) + "\n");
+  EXPECT_EQ(r.readBackCommand, "crc32 a1c00000 400000");
+  EXPECT_EQ(r.reply, v.reply);
+  ASSERT_TRUE(r.verdict.has_value());
+  EXPECT_EQ(r.verdict->erased, false);
+  const json j = Decoded(cli::EncodeRecord(r));
+  EXPECT_EQ(j.at("result"), "FAILED");
+  EXPECT_EQ(j.at("readback").at("erased"), false);
 }
 
 TEST_F(Recorder, ABoxAtItsConsoleHasEverythingBeforeTheEraseLineAsBootText) {

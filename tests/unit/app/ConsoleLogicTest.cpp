@@ -173,7 +173,7 @@ class ScanTest : public ::testing::Test {
  protected:
   ScanTest() { app::ResetModuleState(); }
   ~ScanTest() override { app::ResetModuleState(); }
-  gui::Timer completion{"Timer2"};
+  app::ConsoleReply reply;
 };
 
 TEST_F(ScanTest, WakingScanEndsWakingAndEmptiesTheLineOnAPrompt) {
@@ -186,20 +186,20 @@ TEST_F(ScanTest, WakingScanEndsWakingAndEmptiesTheLineOnAPrompt) {
   EXPECT_TRUE(app::ConsoleLine.Empty());
 }
 
-TEST_F(ScanTest, ErasingScanStartsTheCompletionTimerAndKeepsTheLine) {
+TEST_F(ScanTest, ErasingScanEndsTheReplyAtAPromptAfterTheEchoAndKeepsTheLine) {
   app::Erasing = 1;
-  app::ScanWhileErasing("erase a1c00000 a1ffffff;vfd COMPLETE\n", completion);
-  EXPECT_FALSE(completion.Enabled());
-  app::ScanWhileErasing("done\nbox> ", completion);
-  EXPECT_TRUE(completion.Enabled());
-  EXPECT_EQ(app::ConsoleLine.Tail(), "done\nbox> ");
+  EXPECT_FALSE(app::ScanWhileErasing("\nbox> ", reply)) << "a stale prompt before the echo";
+  EXPECT_FALSE(app::ScanWhileErasing("erase a1c00000 a1ffffff;vfd COMPLETE\n", reply));
+  EXPECT_TRUE(app::ScanWhileErasing("done\nbox> ", reply));
+  EXPECT_FALSE(app::ScanWhileErasing("\nbox> ", reply)) << "a reply ends once";
+  EXPECT_EQ(app::ConsoleLine.Tail(), "done\nbox> \nbox> ");
   EXPECT_EQ(app::Erasing, 1);
   EXPECT_EQ(app::WakingUp, 0);
 }
 
 // Text left by an erase stays for the next run, and both scans share it.
 TEST_F(ScanTest, BothScansShareOneLine) {
-  app::ScanWhileErasing("abc", completion);
+  app::ScanWhileErasing("abc", reply);
   app::WakingUp = 1;
   app::ScanWhileWaking("x> ");
   EXPECT_EQ(app::WakingUp, 0);

@@ -1,8 +1,9 @@
-// The erase run on a virtual clock: waking the console, the erase, the completion and the
-// closes that can come in the middle of a receive event.
+// The erase run on a virtual clock: waking the console, the erase, its read-back, the completion
+// and the closes that can come in the middle of a receive event.
 #include <gtest/gtest.h>
 
 #include "Form1Fixture.h"
+#include "app/SettingsFile.h"
 
 namespace {
 
@@ -40,6 +41,19 @@ class EraseRunTest : public Form1Test {
     EXPECT_FALSE(form->Timer1.Enabled());
     EXPECT_EQ(fake.Written(), "\n\n");
   }
+  // The console's answer to the erase line and to the read-back of the user data range.
+  void EchoAndPrompt(const std::string& line, const std::string& words = "Erased 64 sectors\r\n") {
+    Receive(line + "\r\n" + words + "box> ");
+  }
+  void AnswerReadBack(const std::string& crc = "7d5b6975") {
+    Receive("crc32 a1c00000 400000\r\ncrc32 for a1c00000 ... a1ffffff ==> " + crc + "\r\nbox> ");
+  }
+  // The erase line's reply and a read-back that shows the range erased: the completion runs.
+  void EndErase() {
+    EchoAndPrompt(std::string(EraseScriptUserOnly));
+    AnswerReadBack();
+    ASSERT_TRUE(form->Timer2.Enabled());
+  }
   void Erase(bool withConfig) {
     if (withConfig) form->chkConf.UserToggle();
     form->cmdErase.UserClick();
@@ -61,7 +75,16 @@ class EraseRunTest : public Form1Test {
     Receive(line + "\r\nErased 4096 sectors\r\n");
     EXPECT_FALSE(form->Timer2.Enabled());
     Receive("\r\nbox> ");
+    const std::string readBack = withConfig ? "crc32 a1b00000 500000" : "crc32 a1c00000 400000";
+    EXPECT_EQ(WrittenChunks(), (std::vector<std::string>{line, "\n", readBack, "\n"}));
+    EXPECT_EQ(form->sBar.PanelText(), "Checking the erased range, please wait");
+    EXPECT_FALSE(form->Timer2.Enabled());
+    Receive(readBack + "\ncrc32 for " + (withConfig ? "a1b00000" : "a1c00000") +
+            " ... a1ffffff ==> " + (withConfig ? "ac9c6488" : "7d5b6975") + "\n");
+    EXPECT_FALSE(form->Timer2.Enabled());
+    Receive("\r\nbox> ");
     EXPECT_TRUE(form->Timer2.Enabled());
+    EXPECT_EQ(app::Verdict.result, app::EraseResult::Complete);
     backend.AdvanceBy(1499);
     EXPECT_TRUE(fake.IsOpen());
     backend.AdvanceBy(1);
@@ -71,7 +94,8 @@ class EraseRunTest : public Form1Test {
 
     std::vector<std::string> expected = kOpenToReady;
     expected.insert(expected.end(),
-                    {"Erasing data, please wait", "Complete, please switch Box to Power OFF",
+                    {"Erasing data, please wait", "Checking the erased range, please wait",
+                     "Complete, please switch Box to Power OFF",
                      "COM Port closed, please switch Box to Power OFF"});
     EXPECT_EQ(status, expected);
     EXPECT_EQ(state, (std::vector<std::string>{"PREPARED", "WORKING", "COMPLETE"}));
@@ -168,25 +192,32 @@ TEST_F(EraseRunTest, ReceiveEventWithNothingWaitingDoesNothing) {
   EXPECT_EQ(fake.Written(), "");
 }
 
-TEST_F(EraseRunTest, TextAfterThePromptIsReadFirstWhenTheEraseStarts) {
+// Prompts the console earned for wake-up line feeds that crossed its first prompt, queued or still
+// on their way, are not the end of the erase.
+TEST_F(EraseRunTest, PromptsFromBeforeTheEraseLineDoNotEndIt) {
   CreateForm();
   Open();
   Receive("boot\nbox> ");
-  Receive("late1");  // Prompt seen: not read
-  EXPECT_EQ(fake.InputQueued(), 5u);
+  Receive("\nbox> ");  // Prompt seen: not read
   backend.AdvanceBy(700);
-  Receive("late2");  // Ready: not read
-  EXPECT_EQ(fake.InputQueued(), 10u);
+  Receive("\nbox> ");  // Ready: not read
+  EXPECT_EQ(fake.InputQueued(), 12u);
   form->cmdErase.UserClick();
-  Receive("echo");
-  EXPECT_EQ(fake.InputQueued(), 0u);
-  EXPECT_EQ(app::ConsoleLine.Tail(), "late1late2echo");
+  EXPECT_EQ(fake.InputQueued(), 0u) << "dropped when the line was sent";
+  Receive("\nbox> ");  // still on its way when the line went out
+  Receive(std::string(EraseScriptUserOnly) + "\n....");
+  EXPECT_EQ(fake.Written().find("crc32"), std::string::npos);
+  EXPECT_EQ(form->sBar.PanelText(), "Erasing data, please wait");
+  Receive(" done\nbox> ");
+  EXPECT_NE(fake.Written().find("crc32 a1c00000 400000\n"), std::string::npos);
+  EXPECT_EQ(app::EraseReply.Text(),
+            "\nbox> " + std::string(EraseScriptUserOnly) + "\n.... done\nbox> ");
 }
 
 TEST_F(EraseRunTest, TwoPromptsCloseOnceAtTheFirstPlusOneAndAHalfSeconds) {
   RunToReady();
   Erase(false);
-  Receive("\r\nbox> ");
+  EndErase();
   backend.AdvanceBy(1000);
   Receive("\nbox> ");
   backend.AdvanceBy(499);
@@ -200,7 +231,7 @@ TEST_F(EraseRunTest, TwoPromptsCloseOnceAtTheFirstPlusOneAndAHalfSeconds) {
 TEST_F(EraseRunTest, CloseComWhileCompletingThenTheTimerClosesAgain) {
   RunToReady();
   Erase(false);
-  Receive("\r\nbox> ");
+  EndErase();
   status.clear();
   form->cmdClose.UserClick();
   EXPECT_FALSE(fake.IsOpen());
@@ -217,7 +248,7 @@ TEST_F(EraseRunTest, CloseComWhileCompletingThenTheTimerClosesAgain) {
 TEST_F(EraseRunTest, OpeningAgainStopsACompletionLeftFromTheLastRun) {
   RunToReady();
   Erase(false);
-  Receive("\r\nbox> ");
+  EndErase();
   form->cmdClose.UserClick();
   Open();
   EXPECT_FALSE(form->Timer2.Enabled());
@@ -273,7 +304,111 @@ TEST_F(EraseRunTest, FailedEraseWriteLeavesTheRunForCloseCom) {
   EXPECT_FALSE(form->chkConf.Enabled());
   form->cmdClose.UserClick();
   EXPECT_FALSE(fake.IsOpen());
-  EXPECT_EQ(form->Label1.Caption(), "COMPLETE");
+  // The line may have gone out in part: nothing says what the flash holds.
+  EXPECT_EQ(form->Label1.Caption(), "UNVERIFIED");
+  EXPECT_EQ(form->sBar.PanelText(),
+            "Erase not verified: the port was closed before the erase was verified, please "
+            "switch Box to Power OFF");
+}
+
+// What the window shows for each way the erase and its read-back can end.
+TEST_F(EraseRunTest, TheReadBackDecidesTheResult) {
+  const std::string off = ", please switch Box to Power OFF";
+  const std::string done = "Un-Protected 64 sectors\r\n.... done\r\nErased 64 sectors\r\n";
+  const std::string warning = "- Warning: 64 protected sectors will not be erased!\r\n";
+  const std::string good = "crc32 for a1c00000 ... a1ffffff ==> 7d5b6975\r\n";
+  const std::string bad = "crc32 for a1c00000 ... a1ffffff ==> 0badf00d\r\n";
+  const std::string noCrc = "Unknown command 'crc32' - try 'help'\r\n";
+  struct Case {
+    const char* name;
+    std::string words;     // the console's reply to the erase line, before its prompt
+    std::string readBack;  // its reply to the read-back (after the echo); "silent": none
+    const char* state;
+    std::string status;  // what stays on screen
+    bool correction;     // "vfd ERASE FAILED" sent
+  };
+  const Case cases[] = {
+      {"erased, no display", done + "Unknown command 'vfd' - try 'help'\r\n", good, "COMPLETE",
+       "COM Port closed" + off, false},
+      {"write-protected chip", done, bad, "FAILED",
+       "Erase failed: the range does not read back erased: crc32 0badf00d, expected 7d5b6975" + off,
+       true},
+      {"sectors stay protected", warning + done, bad, "FAILED",
+       "Erase failed: - Warning: 64 protected sectors will not be erased!" + off, true},
+      {"no crc32", done, noCrc, "UNVERIFIED",
+       "Erase not verified: the console cannot read back: Unknown command 'crc32' - try 'help'" +
+           off,
+       false},
+      {"refused, no crc32", "Error: start address not on sector\x1b[2J boundary\r\n", noCrc,
+       "FAILED", "Erase failed: Error: start address not on sector\\x1b[2J boundary" + off, true},
+      {"silent after the read-back command", done, "silent", "UNVERIFIED",
+       "Erase not verified: no answer to \"crc32 a1c00000 400000\" within 30 s" + off, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    status.clear();
+    state.clear();
+    form.reset();
+    fake.ClearWritten();
+    app::ResetModuleState();
+    RunToReady();
+    Erase(false);
+    EchoAndPrompt(std::string(EraseScriptUserOnly), c.words);
+    if (c.readBack == "silent") {
+      Receive("crc32 a1c00000 400000\r\n");
+      backend.AdvanceBy(29'999);
+      EXPECT_FALSE(form->Timer2.Enabled());
+      backend.AdvanceBy(1);
+    } else {
+      Receive("crc32 a1c00000 400000\r\n" + c.readBack + "box> ");
+    }
+    EXPECT_TRUE(form->Timer2.Enabled());
+    backend.AdvanceBy(1500);
+    EXPECT_FALSE(fake.IsOpen());
+    EXPECT_EQ(form->sBar.PanelText(), c.status);
+    EXPECT_EQ(state, (std::vector<std::string>{"PREPARED", "WORKING", c.state}));
+    EXPECT_EQ(fake.Written().find("vfd ERASE FAILED\n") != std::string::npos, c.correction);
+    EXPECT_EQ(ErrorTexts(), "");
+  }
+}
+
+TEST_F(EraseRunTest, ClosedWhileTheRangeIsReadBackIsNotVerified) {
+  RunToReady();
+  Erase(false);
+  EchoAndPrompt(std::string(EraseScriptUserOnly));
+  form->cmdClose.UserClick();
+  EXPECT_EQ(form->Label1.Caption(), "UNVERIFIED");
+  EXPECT_FALSE(form->Timer3.Enabled());
+  backend.AdvanceBy(60'000);
+  EXPECT_EQ(form->Label1.Caption(), "UNVERIFIED");
+  EXPECT_EQ(ErrorTexts(), "");
+}
+
+// For Boxes whose console has no crc32: the prompt ends the erase, and the status says so.
+TEST_F(EraseRunTest, ReadBackSwitchedOffInTheSettingsFile) {
+  {
+    app::TIniFile ini(dir.File("Zanowipe.ini"));
+    ini.WriteInteger("APP", "READ BACK", 0);
+  }
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused);
+    state.clear();
+    form.reset();
+    fake.ClearWritten();
+    app::ResetModuleState();
+    RunToReady();
+    Erase(false);
+    EchoAndPrompt(std::string(EraseScriptUserOnly),
+                  refused ? "Error: start address not on sector boundary\n" : "Erased\n");
+    EXPECT_TRUE(form->Timer2.Enabled());
+    EXPECT_EQ(fake.Written().find("crc32"), std::string::npos);
+    backend.AdvanceBy(1500);
+    EXPECT_EQ(form->sBar.PanelText(),
+              refused ? "Erase failed: Error: start address not on sector boundary, please "
+                        "switch Box to Power OFF"
+                      : "COM Port closed, erase not verified, please switch Box to Power OFF");
+    EXPECT_EQ(form->Label1.Caption(), refused ? "FAILED" : "COMPLETE");
+  }
 }
 
 // Runs action inside the receive handler's own message pump, then the handler itself.
@@ -319,7 +454,7 @@ TEST_F(InsidePumpTest, WindowClosedInsideTheReceivePumpClosesAfterTheHandler) {
 TEST_F(InsidePumpTest, CompletionTickInsideTheReceivePumpClosesAfterTheHandler) {
   RunToReady();
   Erase(false);
-  Receive("\r\nbox> ");
+  EndErase();
   DuringNextReceive([this] { form->Timer2.Tick(); });
   Receive("more\n");
   EXPECT_TRUE(stillOpenAfterHandler);

@@ -141,8 +141,8 @@ TEST(LineViewQuiet, OnlyResultsErrorsAndTheSummary) {
   view.Finish(5, 80);
   EXPECT_EQ(out.str(),
             "COM1: Result: COMPLETE\n"
-            "Summary: COM1: 1 done, 0 failed\n"
-            "Summary: COM2: 0 done, 0 failed\n");
+            "Summary: COM1: 1 done, 0 failed, 0 unverified\n"
+            "Summary: COM2: 0 done, 0 failed, 0 unverified\n");
   EXPECT_EQ(err.str(),
             "zanowipe-cli: COM2: the worker was ended by signal Killed before its result\n");
 }
