@@ -27,6 +27,26 @@ constexpr int kKernelLines = sizeof kKernel / sizeof kKernel[0];
 
 constexpr std::size_t kMaxLine = 1024;  // longer input is dropped, as a console buffer would
 
+ConsoleSettings SettingsOf(const Options& o) {
+  ConsoleSettings s;
+  s.sectorTime = std::chrono::milliseconds(o.sectorMs);
+  s.crcMsPerMiB = o.crcMsPerMiB;
+  s.upperHex = o.upperHex;
+  s.skipProtected = o.stuckProtect;
+  s.crc32Fault = o.crc32Fault;
+  return s;
+}
+
+void BreakChip(const Options& o, Flash& flash) {
+  if (o.stuckProtect) {
+    for (std::uint32_t s = flash.SectorOf(o.stuckProtectFirst);
+         s <= flash.SectorOf(o.stuckProtectLast); ++s)
+      flash.StickProtection(s);
+  }
+  flash.SetWriteProtected(o.writeProtected);
+  for (std::uint32_t address : o.stuckBytes) flash.AddStuckByte(address - o.geometry.base);
+}
+
 }  // namespace
 
 Box::Box(const Options& options, Flash& flash, Sink send, Sink log)
@@ -34,15 +54,17 @@ Box::Box(const Options& options, Flash& flash, Sink send, Sink log)
       send_(std::move(send)),
       log_(std::move(log)),
       console_(
-          flash, std::chrono::milliseconds(options.sectorMs),
-          [this](const std::string& t) { Send(t); }, [this](const std::string& t) { log_(t); },
+          flash, SettingsOf(options), [this](const std::string& t) { Send(t); },
+          [this](const std::string& t) { log_(t); },
           [this](std::uint32_t done, std::uint32_t total) {
             if (options_.hangupAt == HangupStage::Erase && done >= total / 2) {
               Reached(HangupStage::Erase);
               return false;
             }
             return true;
-          }) {}
+          }) {
+  BreakChip(options, flash);
+}
 
 void Box::Send(const std::string& text) {
   if (options_.silent) return;
@@ -66,6 +88,15 @@ void Box::Reached(HangupStage stage) {
 
 void Box::PowerOn(Clock::time_point now) {
   log_("switched on");
+  Start(now, options_.atConsole);
+}
+
+void Box::Reboot(Clock::time_point now) {
+  log_("starting again");
+  Start(now, false);
+}
+
+void Box::Start(Clock::time_point now, bool atConsole) {
   poweredAt_ = now;
   line_.clear();
   pending_.clear();
@@ -73,7 +104,7 @@ void Box::PowerOn(Clock::time_point now) {
   promptShown_ = false;
   step_ = 0;
   nextStepAt_ = now;
-  if (options_.atConsole && !options_.neverPrompt) {
+  if (atConsole && !options_.neverPrompt) {
     state_ = State::Console;
     Send("\n");
     ShowPrompt();
@@ -161,6 +192,10 @@ void Box::Advance(Clock::time_point now) {
     case State::Console:
       if (console_.Busy()) {
         console_.Advance(now);
+        if (console_.TakeRebootRequest()) {
+          Reboot(now);
+          break;
+        }
         if (!console_.Busy() && !hangupDue_) {
           ShowPrompt();
           std::string typed;
@@ -240,6 +275,10 @@ void Box::ConsoleInput(const char* data, std::size_t size, Clock::time_point now
     }
     log_("running \"" + line + "\"");
     console_.RunLine(line, now);
+    if (console_.TakeRebootRequest()) {
+      Reboot(now);  // what was typed after the line is lost with the console
+      return;
+    }
     if (!console_.Busy() && !hangupDue_) ShowPrompt();
   }
 }
