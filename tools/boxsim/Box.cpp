@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/boxsim/Hex.h"
+
 namespace boxsim {
 
 namespace {
@@ -37,14 +39,24 @@ ConsoleSettings SettingsOf(const Options& o) {
   return s;
 }
 
-void BreakChip(const Options& o, Flash& flash) {
+// Sets the chip's faults; returns what they are, for the log (the console's own log lines speak
+// of erases as it believes them done).
+std::string BreakChip(const Options& o, Flash& flash) {
+  std::string faults;
   if (o.stuckProtect) {
+    faults +=
+        " stuck protection " + Hex(o.stuckProtectFirst) + ".." + Hex(o.stuckProtectLast) + ";";
     for (std::uint32_t s = flash.SectorOf(o.stuckProtectFirst);
          s <= flash.SectorOf(o.stuckProtectLast); ++s)
       flash.StickProtection(s);
   }
   flash.SetWriteProtected(o.writeProtected);
-  for (std::uint32_t address : o.stuckBytes) flash.AddStuckByte(address - o.geometry.base);
+  if (o.writeProtected) faults += " write-protected, erases change nothing;";
+  for (std::uint32_t address : o.stuckBytes) {
+    flash.AddStuckByte(address - o.geometry.base);
+    faults += " byte " + Hex(address) + " stuck;";
+  }
+  return faults;
 }
 
 }  // namespace
@@ -63,7 +75,8 @@ Box::Box(const Options& options, Flash& flash, Sink send, Sink log)
             }
             return true;
           }) {
-  BreakChip(options, flash);
+  if (std::string faults = BreakChip(options, flash); !faults.empty())
+    log_("flash faults:" + faults);
 }
 
 void Box::Send(const std::string& text) {

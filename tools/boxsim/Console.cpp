@@ -13,12 +13,6 @@ namespace boxsim {
 
 namespace {
 
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", value);
-  return text;
-}
-
 // Bytes a crc32 reads at a time, so a large range needs no buffer of its size.
 constexpr std::uint32_t kCrcPiece = 64u << 10;
 

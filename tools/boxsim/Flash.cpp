@@ -8,18 +8,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/boxsim/Hex.h"
+
 namespace boxsim {
 
 namespace {
 
 std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
-}
-
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", value);
-  return text;
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t offset) {
