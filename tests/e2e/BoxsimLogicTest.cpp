@@ -319,6 +319,17 @@ TEST_F(BoxsimReadBack, Crc32TakesItsTimeAndTypingWaitsForItsPrompt) {
             "vfd X\nVFD: X\nsimbox> ");
 }
 
+TEST_F(BoxsimReadBack, TypingWhileACommandRunsIsKeptUpToABufferFull) {
+  options_.crcMsPerMiB = 10;
+  Start();
+  Type("crc32 a1c00000 400000\n");
+  Type(std::string(10000, '\n'));
+  Run(100ms);
+  std::size_t prompts = 0;
+  for (std::size_t at = 0; (at = sent_.find("simbox> ", at)) != std::string::npos; ++at) ++prompts;
+  EXPECT_EQ(prompts, 1u + 4096u);  // the crc32's, then one a line feed kept
+}
+
 TEST_F(BoxsimReadBack, Crc32ThatHangsOrRebootsNeverAnswers) {
   // Hangs: nothing after the echo, whatever comes, until the power is cycled.
   options_.crc32Fault = Crc32Fault::Silent;

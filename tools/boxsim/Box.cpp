@@ -1,5 +1,6 @@
 #include "tools/boxsim/Box.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/boxsim/Hex.h"
@@ -28,6 +29,7 @@ const char* const kKernel[] = {
 constexpr int kKernelLines = sizeof kKernel / sizeof kKernel[0];
 
 constexpr std::size_t kMaxLine = 1024;  // longer input is dropped, as a console buffer would
+constexpr std::size_t kMaxPending = 4 * kMaxLine;  // typed while a command runs
 
 ConsoleSettings SettingsOf(const Options& o) {
   ConsoleSettings s;
@@ -270,7 +272,9 @@ void Box::Input(const char* data, std::size_t size, Clock::time_point now) {
 void Box::ConsoleInput(const char* data, std::size_t size, Clock::time_point now) {
   for (std::size_t i = 0; i < size && !hangupDue_; ++i) {
     if (console_.Busy()) {
-      pending_.append(data + i, size - i);
+      // A console that never comes back (--crc32-silent) must not make the Box keep all it is sent.
+      pending_.append(data + i,
+                      std::min(size - i, kMaxPending - std::min(kMaxPending, pending_.size())));
       return;
     }
     char c = data[i];
