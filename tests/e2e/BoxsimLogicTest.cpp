@@ -5,6 +5,7 @@
 #include <set>
 
 #include "tools/boxsim/Box.h"
+#include "tools/boxsim/Crc32.h"
 #include "tools/boxsim/OutputPacer.h"
 #include "tools/boxsim/PortsIni.h"
 
@@ -147,6 +148,214 @@ TEST_F(BoxLogic, BootStageHangsUpAfterTheFirstBootLine) {
   EXPECT_EQ(sent_, "\nSimBox boot loader 2026.03 (simulated)\n");
 }
 
+// The tool's erase line for the user data, byte for byte.
+constexpr const char* kEraseUserData =
+    "protect off a1c00000 a1ffffff;erase a1c00000 a1ffffff;protect on a1c00000 a1ffffff;"
+    "vfd COMPLETE\n";
+
+// The console's whole answer to that line when `skipped` sectors stay protected.
+std::string EraseAnswer(int skipped) {
+  std::string warning;
+  if (skipped > 0)
+    warning = "- Warning: " + std::to_string(skipped) + " protected sectors will not be erased!\n";
+  return std::string(kEraseUserData) + "Un-Protected 64 sectors\n" + warning +
+         "Erasing 64 sectors from a1c00000 to a1ffffff " + std::string(64 - skipped, '.') +
+         " done\nErased 64 sectors\nProtected 64 sectors\nVFD: COMPLETE\nsimbox> ";
+}
+
+// At its prompt, on the last 8 MiB of the usual flash: both erase ranges, half the set-up.
+class BoxsimReadBack : public BoxLogic {
+ protected:
+  BoxsimReadBack() { options_ = Defaults(); }
+  static Options Defaults() {
+    Options o;
+    o.geometry.base = 0xa1800000;
+    o.geometry.size = 8u << 20;
+    o.atConsole = true;
+    o.sectorMs = 0;
+    o.crcMsPerMiB = 0;
+    return o;
+  }
+  void Start() {
+    Make();
+    box_->PowerOn(now_);
+    sent_.clear();
+  }
+};
+
+TEST(BoxsimCrc32, KnownSumsWholeAndInPieces) {
+  const struct {
+    std::string data;
+    std::uint32_t sum;
+  } cases[] = {
+      {"", 0},
+      {"123456789", 0xcbf43926u},
+      {std::string(0x400000, '\xff'), 0x7d5b6975u},
+      {std::string(0x500000, '\xff'), 0xac9c6488u},
+  };
+  for (const auto& c : cases) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.data.data());
+    Crc32 whole;
+    whole.Update(bytes, c.data.size());
+    EXPECT_EQ(whole.Value(), c.sum) << c.data.size() << " bytes";
+    Crc32 pieces;
+    for (std::size_t at = 0; at < c.data.size(); at += 7)
+      pieces.Update(bytes + at, std::min<std::size_t>(7, c.data.size() - at));
+    EXPECT_EQ(pieces.Value(), c.sum) << c.data.size() << " bytes in pieces";
+  }
+}
+
+TEST_F(BoxsimReadBack, Crc32AnswersInTheConsolesFormat) {
+  using Setup = void (*)(Options&);
+  const Setup none = nullptr;
+  const struct {
+    const char* name;
+    Setup setup;
+    const char* before;  // typed and forgotten first
+    std::string typed, answer;
+  } cases[] = {
+      {"user data erased", none, kEraseUserData, "crc32 a1c00000 400000\n",
+       "crc32 for a1c00000 ... a1ffffff ==> 7d5b6975\nsimbox> "},
+      {"with configuration, 0x prefixes", none,
+       "protect off a1b00000 a1ffffff;erase a1b00000 a1ffffff\n", "crc32 0xa1b00000 0x500000\n",
+       "crc32 for a1b00000 ... a1ffffff ==> ac9c6488\nsimbox> "},
+      {"fresh pattern, unaligned, over several reads", none, "", "crc32 a1801234 12345\n",
+       "crc32 for a1801234 ... a1813578 ==> 2a7c83b0\nsimbox> "},
+      {"upper-case hex", [](Options& o) { o.upperHex = true; }, kEraseUserData,
+       "crc32 a1c00000 400000\n", "crc32 for A1C00000 ... A1FFFFFF ==> 7D5B6975\nsimbox> "},
+      {"CR LF", [](Options& o) { o.crlf = true; }, kEraseUserData, "crc32 a1c00000 400000\r\n",
+       "crc32 for a1c00000 ... a1ffffff ==> 7d5b6975\r\nsimbox> "},
+      {"wrong range", [](Options& o) { o.crc32Fault = Crc32Fault::WrongRange; }, kEraseUserData,
+       "crc32 a1c00000 400000\n", "crc32 for a1c10000 ... a200ffff ==> 7d5b6975\nsimbox> "},
+      {"line noise", [](Options& o) { o.crc32Fault = Crc32Fault::Garbage; }, kEraseUserData,
+       "crc32 a1c00000 400000\n",
+       "crc32 for a1c00000 ... a1ffffff \x1b[5m\xfe\x07~ ==> 7d5b6975\nsimbox> "},
+      {"no crc32", [](Options& o) { o.crc32Fault = Crc32Fault::Missing; }, "",
+       "crc32 a1c00000 400000\n", "Unknown command 'crc32' - try 'help'\nsimbox> "},
+      {"one word short", none, "", "crc32 a1c00000\n", "Usage: crc32 START COUNT\nsimbox> "},
+      {"not hexadecimal", none, "", "crc32 a1c00000 4g0000\n",
+       "Error: START and COUNT are hexadecimal numbers\nsimbox> "},
+      {"nothing to read", none, "", "crc32 a1c00000 0\n",
+       "Error: COUNT must be at least 1\nsimbox> "},
+      {"past the end", none, "", "crc32 a1c00000 400001\n",
+       "Error: a1c00000..a2000000 is not inside the flash (a1800000..a1ffffff)\nsimbox> "},
+      {"before the start", none, "", "crc32 a17fffff 2\n",
+       "Error: a17fffff..a1800000 is not inside the flash (a1800000..a1ffffff)\nsimbox> "},
+      {"wrapping round to inside", none, "", "crc32 a1c00000 ffffffff\n",
+       "Error: a1c00000..1a1bffffe is not inside the flash (a1800000..a1ffffff)\nsimbox> "},
+  };
+  for (const auto& c : cases) {
+    options_ = Defaults();
+    if (c.setup) c.setup(options_);
+    Start();
+    Type(c.before);
+    sent_.clear();
+    Type(c.typed);
+    EXPECT_EQ(sent_, c.typed + c.answer) << c.name;  // with CR LF the echo is the typed line
+  }
+}
+
+// What each fault of the chip does to the tool's erase line: the console's words, the flash,
+// and whether crc32 then reads the range back erased.
+TEST_F(BoxsimReadBack, ChipFaultsShowInTheFlashNotInTheWords) {
+  const struct {
+    const char* name;
+    void (*setup)(Options&);
+    std::string answer;
+    std::uint32_t erasedFirst, erasedEnd;  // the bytes left 0xff: [first, end)
+    bool readsBackErased;
+  } cases[] = {
+      {"sound chip", [](Options&) {}, EraseAnswer(0), 0xa1c00000, 0xa2000000, true},
+      {"write-protected", [](Options& o) { o.writeProtected = true; }, EraseAnswer(0), 0, 0, false},
+      {"upper half stays protected",
+       [](Options& o) {
+         o.stuckProtect = true;
+         o.stuckProtectFirst = 0xa1e00000;
+         o.stuckProtectLast = 0xa1e00000 + 0x1fffff;
+       },
+       EraseAnswer(32), 0xa1c00000, 0xa1e00000, false},
+      {"one byte stays programmed", [](Options& o) { o.stuckBytes = {0xa1d23456}; }, EraseAnswer(0),
+       0xa1c00000, 0xa2000000, false},
+  };
+  for (const auto& c : cases) {
+    options_ = Defaults();
+    c.setup(options_);
+    Start();
+    Type(kEraseUserData);
+    EXPECT_EQ(sent_, c.answer) << c.name;
+    const FlashGeometry& g = options_.geometry;
+    std::vector<std::uint8_t> image(g.size);
+    ASSERT_EQ(flash_.Read(0, g.size, image.data()), "") << c.name;
+    std::size_t wrong = 0;
+    std::uint32_t first = 0;
+    for (std::uint32_t i = 0; i < g.size; ++i) {
+      std::uint32_t address = g.base + i;
+      bool erased = address >= c.erasedFirst && address < c.erasedEnd &&
+                    (options_.stuckBytes.empty() || address != options_.stuckBytes[0]);
+      if (image[i] == (erased ? 0xFF : PatternByte(i))) continue;
+      if (wrong++ == 0) first = address;
+    }
+    EXPECT_EQ(wrong, 0u) << c.name << ": first wrong byte at " << std::hex << first;
+    sent_.clear();
+    Type("crc32 a1c00000 400000\n");
+    EXPECT_EQ(sent_.find("==> 7d5b6975") != std::string::npos, c.readsBackErased)
+        << c.name << ": " << sent_;
+  }
+}
+
+TEST_F(BoxsimReadBack, Crc32TakesItsTimeAndTypingWaitsForItsPrompt) {
+  options_.crcMsPerMiB = 10;
+  Start();
+  Type("crc32 a1c00000 400000\n");
+  ASSERT_EQ(box_->NextDeadline(), now_ + 40ms);
+  Run(35ms);
+  Type("vfd X\n");
+  EXPECT_EQ(sent_, "crc32 a1c00000 400000\n");
+  Run(10ms);
+  EXPECT_EQ(sent_,
+            "crc32 a1c00000 400000\ncrc32 for a1c00000 ... a1ffffff ==> 8b92bec0\nsimbox> "
+            "vfd X\nVFD: X\nsimbox> ");
+}
+
+TEST_F(BoxsimReadBack, TypingWhileACommandRunsIsKeptUpToABufferFull) {
+  options_.crcMsPerMiB = 10;
+  Start();
+  Type("crc32 a1c00000 400000\n");
+  Type(std::string(10000, '\n'));
+  Run(100ms);
+  std::size_t prompts = 0;
+  for (std::size_t at = 0; (at = sent_.find("simbox> ", at)) != std::string::npos; ++at) ++prompts;
+  EXPECT_EQ(prompts, 1u + 4096u);  // the crc32's, then one a line feed kept
+}
+
+TEST_F(BoxsimReadBack, Crc32ThatHangsOrRebootsNeverAnswers) {
+  // Hangs: nothing after the echo, whatever comes, until the power is cycled.
+  options_.crc32Fault = Crc32Fault::Silent;
+  Start();
+  Type("crc32 a1c00000 400000;vfd X\n");
+  Run(5s);
+  Type("\n\nvfd Y\n");
+  Run(1s);
+  EXPECT_EQ(sent_, "crc32 a1c00000 400000;vfd X\n");
+  EXPECT_FALSE(box_->NextDeadline().has_value());
+  box_->PowerOff();
+  box_->PowerOn(now_);
+  EXPECT_EQ(sent_.substr(sent_.size() - 9), "\nsimbox> ");
+
+  // Reboots: the boot text again, even for a Box that started at its prompt, and the rest of
+  // the line lost.
+  options_ = Defaults();
+  options_.crc32Fault = Crc32Fault::Reboot;
+  Start();
+  Type("crc32 a1c00000 400000;vfd X\n");
+  Run(100ms);
+  EXPECT_EQ(sent_.rfind("crc32 a1c00000 400000;vfd X\n\nSimBox boot loader", 0), 0u) << sent_;
+  EXPECT_EQ(sent_.find("==>"), std::string::npos) << sent_;
+  EXPECT_EQ(sent_.find("VFD"), std::string::npos) << sent_;
+  Type("\n");
+  EXPECT_EQ(sent_.substr(sent_.size() - 9), "\nsimbox> ");
+}
+
 TEST(OutputPacerTest, RandomChunksKeepEveryByteInOrderAndSplitEverywhere) {
   OutputPacer pacer(0, true, 3);
   std::string text;
@@ -200,8 +409,28 @@ TEST(OptionsTest, FastZeroesTheDelaysButKeepsTheCountdown) {
   ASSERT_TRUE(r.options.has_value()) << r.message;
   EXPECT_EQ(r.options->sectorMs, 0);
   EXPECT_EQ(r.options->bootMs, 0);
+  EXPECT_EQ(r.options->crcMsPerMiB, 0);
   EXPECT_EQ(r.options->countdown, 3);
   EXPECT_EQ(r.options->prompt, "SIMBOX> ");
+  EXPECT_TRUE(r.options->upperHex);
+}
+
+TEST(BoxsimOptions, FaultsReachTheOptionsAndCrc32FaultsComeOneAtATime) {
+  const char* argv[] = {
+      "boxsim",   "--stuck-protect", "a1e00000",   "0xa1ffffff",        "--stuck-byte",
+      "a1d00000", "--stuck-byte",    "0xa1c00001", "--write-protected", "--crc32-garbage"};
+  ParseResult r = ParseOptions(10, const_cast<char**>(argv));
+  ASSERT_TRUE(r.options.has_value()) << r.message;
+  EXPECT_TRUE(r.options->stuckProtect);
+  EXPECT_EQ(r.options->stuckProtectFirst, 0xa1e00000u);
+  EXPECT_EQ(r.options->stuckProtectLast, 0xa1ffffffu);
+  EXPECT_EQ(r.options->stuckBytes, (std::vector<std::uint32_t>{0xa1d00000u, 0xa1c00001u}));
+  EXPECT_TRUE(r.options->writeProtected);
+  EXPECT_EQ(r.options->crc32Fault, Crc32Fault::Garbage);
+  EXPECT_EQ(r.options->crcMsPerMiB, 5);
+
+  const char* twice[] = {"boxsim", "--crc32-silent", "--no-crc32"};
+  EXPECT_FALSE(ParseOptions(3, const_cast<char**>(twice)).options.has_value());
 }
 
 TEST(FlashTest, PatternNeverLooksErased) {

@@ -31,15 +31,48 @@ TEST(BoxsimProgram, HelpListsTheOptionsAndBadOptionsExitWithTwo) {
   ScratchDir dir;
   std::string out, err;
   EXPECT_EQ(RunBoxsim(dir, {"--help"}, &out).status, 0);
-  for (const char* option : {"--link", "--ports-ini", "--flash-init", "--chunk-random", "--upper-x",
-                             "--crlf", "--baud", "--silent", "--never-prompt", "--hangup-at",
-                             "--seed", "--fast", "--verify-flash", "--wait-signal"}) {
+  for (const char* option : {"--link",
+                             "--ports-ini",
+                             "--flash-init",
+                             "--chunk-random",
+                             "--upper-x",
+                             "--crlf",
+                             "--baud",
+                             "--silent",
+                             "--never-prompt",
+                             "--hangup-at",
+                             "--seed",
+                             "--fast",
+                             "--verify-flash",
+                             "--wait-signal",
+                             "--crc-ms-per-mib",
+                             "--stuck-protect",
+                             "--write-protected",
+                             "--stuck-byte",
+                             "--no-crc32",
+                             "--crc32-silent",
+                             "--crc32-reboot",
+                             "--crc32-wrong-range",
+                             "--crc32-garbage",
+                             "crc32 START COUNT"}) {
     EXPECT_NE(out.find(option), std::string::npos) << option << " missing from --help";
   }
   const std::vector<std::vector<std::string>> bad = {
-      {"--bogus"},      {"--baud", "fast"},       {"--hangup-at", "lunch"},
-      {"--com", "9"},   {"--sector-ms", "-1"},    {"--erased", "a1000000", "a1000fff"},
-      {"--flash-init"}, {"--flash-size", "1000"}, {"--link"},
+      {"--bogus"},
+      {"--baud", "fast"},
+      {"--hangup-at", "lunch"},
+      {"--com", "9"},
+      {"--sector-ms", "-1"},
+      {"--erased", "a1000000", "a1000fff"},
+      {"--flash-init"},
+      {"--flash-size", "1000"},
+      {"--link"},
+      {"--stuck-protect", "a1e00000"},
+      {"--stuck-protect", "a1ffffff", "a1e00000"},
+      {"--stuck-byte", "a0ffffff"},
+      {"--stuck-byte", "x"},
+      {"--crc-ms-per-mib", "-1"},
+      {"--crc32-reboot", "--crc32-silent"},
   };
   for (const auto& args : bad) {
     std::string name;
@@ -116,6 +149,61 @@ TEST(BoxsimProgram, ConsoleOverAPtyRunsTheCommandsOnTheFlash) {
   box.Stop();
   VerifyOutcome v = VerifyFlash(dir, box.Image(), "a1c00000", "a1c0ffff");
   EXPECT_EQ(v.status, 0) << v.text;
+}
+
+// The tool's read-back over a real pty: the sum of what the erase left, no sooner than the Box's
+// reading pace allows, in the form the hard-case options give it; the checker, reading the image
+// file itself, agrees.
+TEST(BoxsimProgram, Crc32OverAPtyReadsBackWhatTheEraseLeft) {
+  const std::string eraseLine =
+      "protect off a1c00000 a1ffffff;erase a1c00000 a1ffffff;protect on a1c00000 a1ffffff;"
+      "vfd COMPLETE\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::string eol, prompt, answer;
+    std::chrono::milliseconds atLeast;
+    std::string verdict;
+  } cases[] = {
+      {"200 ms a MiB",
+       {"--crc-ms-per-mib", "200"},
+       "\n",
+       "simbox> ",
+       "crc32 for a1c00000 ... a1ffffff ==> 7d5b6975",
+       800ms,
+       "OK: a1c00000..a1ffffff erased"},
+      {"CR LF, upper case, in chunks, one byte stuck",
+       {"--crlf", "--upper-x", "--chunk-random", "--stuck-byte", "a1d00000"},
+       "\r\n",
+       "SIMBOX> ",
+       "crc32 for A1C00000 ... A1FFFFFF ==> 1868997D",
+       0ms,
+       "NOT ERASED: 1 byte(s) in a1c00000..a1ffffff are not ff, first: a1d00000 holds 0b"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    std::vector<std::string> options = {"--at-console", "--sector-ms", "0"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    SimulatedBox box(dir, options);
+    ASSERT_FALSE(box.Device().empty()) << c.name;
+    PtyClient p(box.Device());
+    ASSERT_TRUE(p.ReadUntil(c.prompt, 10s)) << c.name << ": " << p.Received();
+    p.Send(eraseLine);
+    ASSERT_TRUE(p.ReadUntil("VFD: COMPLETE" + c.eol + c.prompt, 10s))
+        << c.name << ": " << p.Received();
+    p.Forget();
+    auto sent = std::chrono::steady_clock::now();
+    p.Send("crc32 a1c00000 400000\n");
+    ASSERT_TRUE(p.ReadUntil(c.prompt, 10s)) << c.name << ": " << p.Received();
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, c.atLeast) << c.name;
+    EXPECT_EQ(p.Received(), "crc32 a1c00000 400000" + c.eol + c.answer + c.eol + c.prompt)
+        << c.name;
+    p.Close();
+    box.Stop();
+    VerifyOutcome v = VerifyFlash(dir, box.Image(), "a1c00000", "a1ffffff");
+    EXPECT_EQ(v.status, c.verdict.rfind("OK", 0) == 0 ? 0 : 1) << c.name << ": " << v.text;
+    EXPECT_NE(v.text.find(c.verdict), std::string::npos) << c.name << ": " << v.text;
+  }
 }
 
 TEST(BoxsimProgram, EveryOpenMeetsAFreshStart) {

@@ -1,6 +1,9 @@
 #include "tools/boxsim/Box.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "tools/boxsim/Hex.h"
 
 namespace boxsim {
 
@@ -26,6 +29,37 @@ const char* const kKernel[] = {
 constexpr int kKernelLines = sizeof kKernel / sizeof kKernel[0];
 
 constexpr std::size_t kMaxLine = 1024;  // longer input is dropped, as a console buffer would
+constexpr std::size_t kMaxPending = 4 * kMaxLine;  // typed while a command runs
+
+ConsoleSettings SettingsOf(const Options& o) {
+  ConsoleSettings s;
+  s.sectorTime = std::chrono::milliseconds(o.sectorMs);
+  s.crcMsPerMiB = o.crcMsPerMiB;
+  s.upperHex = o.upperHex;
+  s.skipProtected = o.stuckProtect;
+  s.crc32Fault = o.crc32Fault;
+  return s;
+}
+
+// Sets the chip's faults; returns what they are, for the log (the console's own log lines speak
+// of erases as it believes them done).
+std::string BreakChip(const Options& o, Flash& flash) {
+  std::string faults;
+  if (o.stuckProtect) {
+    faults +=
+        " stuck protection " + Hex(o.stuckProtectFirst) + ".." + Hex(o.stuckProtectLast) + ";";
+    for (std::uint32_t s = flash.SectorOf(o.stuckProtectFirst);
+         s <= flash.SectorOf(o.stuckProtectLast); ++s)
+      flash.StickProtection(s);
+  }
+  flash.SetWriteProtected(o.writeProtected);
+  if (o.writeProtected) faults += " write-protected, erases change nothing;";
+  for (std::uint32_t address : o.stuckBytes) {
+    flash.AddStuckByte(address - o.geometry.base);
+    faults += " byte " + Hex(address) + " stuck;";
+  }
+  return faults;
+}
 
 }  // namespace
 
@@ -34,15 +68,18 @@ Box::Box(const Options& options, Flash& flash, Sink send, Sink log)
       send_(std::move(send)),
       log_(std::move(log)),
       console_(
-          flash, std::chrono::milliseconds(options.sectorMs),
-          [this](const std::string& t) { Send(t); }, [this](const std::string& t) { log_(t); },
+          flash, SettingsOf(options), [this](const std::string& t) { Send(t); },
+          [this](const std::string& t) { log_(t); },
           [this](std::uint32_t done, std::uint32_t total) {
             if (options_.hangupAt == HangupStage::Erase && done >= total / 2) {
               Reached(HangupStage::Erase);
               return false;
             }
             return true;
-          }) {}
+          }) {
+  if (std::string faults = BreakChip(options, flash); !faults.empty())
+    log_("flash faults:" + faults);
+}
 
 void Box::Send(const std::string& text) {
   if (options_.silent) return;
@@ -66,6 +103,15 @@ void Box::Reached(HangupStage stage) {
 
 void Box::PowerOn(Clock::time_point now) {
   log_("switched on");
+  Start(now, options_.atConsole);
+}
+
+void Box::Reboot(Clock::time_point now) {
+  log_("starting again");
+  Start(now, false);
+}
+
+void Box::Start(Clock::time_point now, bool atConsole) {
   poweredAt_ = now;
   line_.clear();
   pending_.clear();
@@ -73,7 +119,7 @@ void Box::PowerOn(Clock::time_point now) {
   promptShown_ = false;
   step_ = 0;
   nextStepAt_ = now;
-  if (options_.atConsole && !options_.neverPrompt) {
+  if (atConsole && !options_.neverPrompt) {
     state_ = State::Console;
     Send("\n");
     ShowPrompt();
@@ -161,6 +207,10 @@ void Box::Advance(Clock::time_point now) {
     case State::Console:
       if (console_.Busy()) {
         console_.Advance(now);
+        if (console_.TakeRebootRequest()) {
+          Reboot(now);
+          break;
+        }
         if (!console_.Busy() && !hangupDue_) {
           ShowPrompt();
           std::string typed;
@@ -222,7 +272,9 @@ void Box::Input(const char* data, std::size_t size, Clock::time_point now) {
 void Box::ConsoleInput(const char* data, std::size_t size, Clock::time_point now) {
   for (std::size_t i = 0; i < size && !hangupDue_; ++i) {
     if (console_.Busy()) {
-      pending_.append(data + i, size - i);
+      // A console that never comes back (--crc32-silent) must not make the Box keep all it is sent.
+      pending_.append(data + i,
+                      std::min(size - i, kMaxPending - std::min(kMaxPending, pending_.size())));
       return;
     }
     char c = data[i];
@@ -240,6 +292,10 @@ void Box::ConsoleInput(const char* data, std::size_t size, Clock::time_point now
     }
     log_("running \"" + line + "\"");
     console_.RunLine(line, now);
+    if (console_.TakeRebootRequest()) {
+      Reboot(now);  // what was typed after the line is lost with the console
+      return;
+    }
     if (!console_.Busy() && !hangupDue_) ShowPrompt();
   }
 }

@@ -34,6 +34,8 @@ class Box {
  private:
   enum class State { Off, Booting, Console, OsBooting, Gone };
 
+  void Start(Clock::time_point now, bool atConsole);
+  void Reboot(Clock::time_point now);
   void Send(const std::string& text);
   void Reached(HangupStage stage);
   void BootStep(Clock::time_point now);

@@ -8,18 +8,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/boxsim/Hex.h"
+
 namespace boxsim {
 
 namespace {
 
 std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
-}
-
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08x", value);
-  return text;
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t offset) {
@@ -74,6 +70,9 @@ std::string CreateImage(const std::string& path, const FlashGeometry& geometry) 
 std::string Flash::Open(const std::string& path, const FlashGeometry& geometry) {
   geometry_ = geometry;
   protected_.assign(geometry.SectorCount(), true);
+  stuckProtected_.assign(geometry.SectorCount(), false);
+  writeProtected_ = false;
+  stuckBytes_.clear();
   if (path.empty()) {
     memory_.resize(geometry.size);
     for (std::uint32_t i = 0; i < geometry.size; ++i) memory_[i] = PatternByte(i);
@@ -98,14 +97,33 @@ Flash::~Flash() {
 }
 
 std::string Flash::EraseSector(std::uint32_t sector) {
+  if (writeProtected_) return {};
   std::uint32_t offset = sector * geometry_.sectorSize;
+  std::vector<std::uint8_t> erased(geometry_.sectorSize, 0xFF);
+  for (std::uint32_t stuck : stuckBytes_) {
+    if (stuck - offset < geometry_.sectorSize) erased[stuck - offset] = PatternByte(stuck);
+  }
   if (fd_ < 0) {
-    std::memset(memory_.data() + offset, 0xFF, geometry_.sectorSize);
+    std::memcpy(memory_.data() + offset, erased.data(), erased.size());
     return {};
   }
-  std::vector<std::uint8_t> erased(geometry_.sectorSize, 0xFF);
   if (!WriteAll(fd_, erased.data(), erased.size(), offset)) {
     return std::string("cannot write flash image: ") + std::strerror(errno);
+  }
+  return {};
+}
+
+std::string Flash::Read(std::uint32_t offset, std::uint32_t size, std::uint8_t* out) const {
+  if (offset > geometry_.size || size > geometry_.size - offset) {
+    return "read of " + std::to_string(size) + " bytes at offset " + Hex(offset) +
+           " leaves the flash";
+  }
+  if (fd_ < 0) {
+    std::memcpy(out, memory_.data() + offset, size);
+    return {};
+  }
+  if (!ReadAll(fd_, out, size, offset)) {
+    return std::string("cannot read flash image: ") + std::strerror(errno);
   }
   return {};
 }

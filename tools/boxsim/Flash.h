@@ -41,9 +41,24 @@ class Flash {
     return geometry_.base + sector * geometry_.sectorSize;
   }
   bool Protected(std::uint32_t sector) const { return protected_[sector]; }
-  void SetProtected(std::uint32_t sector, bool value) { protected_[sector] = value; }
+  // Clearing the flag of a sector whose protection is stuck does nothing.
+  void SetProtected(std::uint32_t sector, bool value) {
+    if (value || !stuckProtected_[sector]) protected_[sector] = value;
+  }
   // Fills one sector with 0xFF, in the file at once; returns an error text, empty on success.
+  // A write-protected chip keeps the sector as it was, and a stuck byte keeps its pattern value,
+  // without a word: the chip reports no failure.
   std::string EraseSector(std::uint32_t sector);
+  // Copies `size` bytes from `offset` (from the flash's first byte) into `out`; returns an error
+  // text, empty on success.
+  std::string Read(std::uint32_t offset, std::uint32_t size, std::uint8_t* out) const;
+
+  // Faults of the chip, set once after Open.
+  void StickProtection(std::uint32_t sector) {
+    stuckProtected_[sector] = protected_[sector] = true;
+  }
+  void SetWriteProtected(bool value) { writeProtected_ = value; }
+  void AddStuckByte(std::uint32_t offset) { stuckBytes_.push_back(offset); }
   std::string Display() const { return display_; }
   void SetDisplay(const std::string& text) { display_ = text; }
 
@@ -52,6 +67,9 @@ class Flash {
   int fd_ = -1;
   std::vector<std::uint8_t> memory_;  // used when there is no file
   std::vector<bool> protected_;
+  std::vector<bool> stuckProtected_;
+  bool writeProtected_ = false;
+  std::vector<std::uint32_t> stuckBytes_;  // offsets
   std::string display_;
 };
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -16,6 +17,13 @@ inline bool ParseHex(std::string text, std::uint32_t& value) {
   if (*end != '\0') return false;
   value = static_cast<std::uint32_t>(v);
   return true;
+}
+
+// Eight lower-case digits, no prefix.
+inline std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", value);
+  return text;
 }
 
 }  // namespace boxsim

@@ -32,6 +32,15 @@ bool ParseSize(std::string text, std::uint32_t& value) {
   return true;
 }
 
+Crc32Fault Crc32FaultOf(const std::string& option) {
+  if (option == "--no-crc32") return Crc32Fault::Missing;
+  if (option == "--crc32-silent") return Crc32Fault::Silent;
+  if (option == "--crc32-reboot") return Crc32Fault::Reboot;
+  if (option == "--crc32-wrong-range") return Crc32Fault::WrongRange;
+  if (option == "--crc32-garbage") return Crc32Fault::Garbage;
+  return Crc32Fault::None;
+}
+
 }  // namespace
 
 const char* HangupStageName(HangupStage stage) {
@@ -75,6 +84,7 @@ Flash (START and END are hexadecimal, END inclusive):
   --flash-size N         image size, suffix K or M allowed (default 16M)
   --sector-size N        sector size, suffix K or M allowed (default 64K)
   --sector-ms MS         time to erase one sector (default 25)
+  --crc-ms-per-mib MS    time crc32 takes to read 1 MiB (default 5)
 
 Power and boot:
   --power-on-delay MS    wait MS before switching on (default 0)
@@ -87,7 +97,7 @@ Power and boot:
 
 The line and the hard cases:
   --prompt TEXT          the console prompt (default "simbox> ")
-  --upper-x              prompt in upper case ("SIMBOX> ")
+  --upper-x              prompt in upper case ("SIMBOX> "), hex digits of crc32's answer too
   --crlf                 end lines with CR LF instead of LF
   --chunk-random         send output in pieces of random size at random short intervals
   --baud N               pace output as a serial line of N baud (10 bits a byte)
@@ -97,16 +107,36 @@ The line and the hard cases:
                          wake (first line feed received while booting), prompt (first
                          prompt sent), erase (half way through the first erase)
   --seed N               seed for --chunk-random (default 1)
-  --fast                 no banner delay, no erase delay, no power-on delay
+  --fast                 no banner delay, no erase or crc32 delay, no power-on delay
   -v, --verbose          log what happens to standard error
   -h, --help             this text
+
+Faults of the flash (the console's words do not show them; only reading the flash back does):
+  --stuck-protect START END
+                         the sectors of START..END stay protected: 'protect off' still says
+                         "Un-Protected N sectors"; the erase says "- Warning: N protected
+                         sectors will not be erased!", skips them and reports "Erased N
+                         sectors" for the whole range
+  --write-protected      the chip ignores erases: every command prints its usual success text
+  --stuck-byte ADDRESS   the byte at ADDRESS keeps its fresh value when its sector is erased
+                         (may be given more than once)
+
+Faults of the console's crc32 (one at a time):
+  --no-crc32             no such command: "Unknown command 'crc32' - try 'help'"
+  --crc32-silent         the console hangs after echoing a crc32 line: no answer, no prompt
+  --crc32-reboot         the Box starts again (boot text, countdown) after echoing it
+  --crc32-wrong-range    the answer names the range one sector further on (with the sum of
+                         the range asked for)
+  --crc32-garbage        line noise (an escape sequence, a byte 0xfe, a bell) before "==> "
 
 Checking an image:
   --verify-flash FILE    check FILE against the fresh pattern and exit: 0 good, 1 not
   --erased START END     ... with START..END (inclusive) expected to be all 0xff
 
 Console commands (at the prompt, several separated by ';'):
-  protect off START END | protect on START END | erase START END | vfd TEXT | flinfo | help
+  protect off START END | protect on START END | erase START END | crc32 START COUNT |
+  vfd TEXT | flinfo | help
+  (START, END and COUNT hexadecimal; crc32 answers "crc32 for START ... LAST ==> CRC")
 
 Exit status: 0 after a stop or a hang-up, 1 on a failure, 2 on bad options.
 )";
@@ -122,7 +152,7 @@ ParseResult ParseOptions(int argc, char** argv) {
     return result;
   };
   bool fast = false;
-  bool sectorMsGiven = false, bootMsGiven = false, powerDelayGiven = false;
+  bool sectorMsGiven = false, crcMsGiven = false, bootMsGiven = false, powerDelayGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -162,6 +192,27 @@ ParseResult ParseOptions(int argc, char** argv) {
         return fail("--sector-ms needs milliseconds (0..600000)");
       o.sectorMs = static_cast<int>(n);
       sectorMsGiven = true;
+    } else if (a == "--crc-ms-per-mib") {
+      if (!value(v) || !ParseInt(v, 0, 60000, n))
+        return fail("--crc-ms-per-mib needs milliseconds (0..60000)");
+      o.crcMsPerMiB = static_cast<int>(n);
+      crcMsGiven = true;
+    } else if (a == "--stuck-protect") {
+      if (!value(v) || !value(v2) || !ParseHex(v, o.stuckProtectFirst) ||
+          !ParseHex(v2, o.stuckProtectLast))
+        return fail("--stuck-protect needs two hexadecimal addresses");
+      o.stuckProtect = true;
+    } else if (a == "--write-protected") {
+      o.writeProtected = true;
+    } else if (a == "--stuck-byte") {
+      std::uint32_t address = 0;
+      if (!value(v) || !ParseHex(v, address))
+        return fail("--stuck-byte needs a hexadecimal address");
+      o.stuckBytes.push_back(address);
+    } else if (Crc32FaultOf(a) != Crc32Fault::None) {
+      if (o.crc32Fault != Crc32Fault::None && o.crc32Fault != Crc32FaultOf(a))
+        return fail("only one fault of crc32 at a time");
+      o.crc32Fault = Crc32FaultOf(a);
     } else if (a == "--power-on-delay") {
       if (!value(v) || !ParseInt(v, 0, 3600000, n))
         return fail("--power-on-delay needs milliseconds");
@@ -186,6 +237,7 @@ ParseResult ParseOptions(int argc, char** argv) {
       if (!value(o.prompt) || o.prompt.empty()) return fail("--prompt needs a text");
     } else if (a == "--upper-x") {
       o.prompt = "SIMBOX> ";
+      o.upperHex = true;
     } else if (a == "--crlf") {
       o.crlf = true;
     } else if (a == "--chunk-random") {
@@ -228,6 +280,7 @@ ParseResult ParseOptions(int argc, char** argv) {
   }
   if (fast) {
     if (!sectorMsGiven) o.sectorMs = 0;
+    if (!crcMsGiven) o.crcMsPerMiB = 0;
     if (!bootMsGiven) o.bootMs = 0;
     if (!powerDelayGiven) o.powerOnDelayMs = 0;
   }
@@ -242,6 +295,12 @@ ParseResult ParseOptions(int argc, char** argv) {
   if (o.verifyHasRange &&
       (o.erasedFirst > o.erasedLast || !g.Contains(o.erasedFirst) || !g.Contains(o.erasedLast)))
     return fail("--erased range must lie inside the flash, START <= END");
+  if (o.stuckProtect && (o.stuckProtectFirst > o.stuckProtectLast ||
+                         !g.Contains(o.stuckProtectFirst) || !g.Contains(o.stuckProtectLast)))
+    return fail("--stuck-protect range must lie inside the flash, START <= END");
+  for (std::uint32_t address : o.stuckBytes) {
+    if (!g.Contains(address)) return fail("--stuck-byte address must lie inside the flash");
+  }
   if (o.flashInit && o.flashPath.empty()) return fail("--flash-init needs --flash FILE");
   if (o.waitSignal && o.powerOnAtStart)
     return fail("--wait-signal and --power-on-at-start exclude each other");

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "tools/boxsim/Console.h"
 #include "tools/boxsim/Flash.h"
 
 namespace boxsim {
@@ -23,6 +25,14 @@ struct Options {
   bool flashInit = false;
   FlashGeometry geometry;
   int sectorMs = 25;
+  int crcMsPerMiB = 5;
+
+  // Faults of the flash chip and of the console's crc32.
+  bool stuckProtect = false;
+  std::uint32_t stuckProtectFirst = 0, stuckProtectLast = 0;
+  bool writeProtected = false;
+  std::vector<std::uint32_t> stuckBytes;  // addresses
+  Crc32Fault crc32Fault = Crc32Fault::None;
 
   // Power and boot.
   int powerOnDelayMs = 0;
@@ -36,6 +46,7 @@ struct Options {
   // The line.
   std::string prompt = "simbox> ";
   bool chunkRandom = false;
+  bool upperHex = false;
   bool crlf = false;
   int baud = 0;  // 0: as fast as the pty takes it
   bool silent = false;
