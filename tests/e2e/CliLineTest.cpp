@@ -133,12 +133,14 @@ TEST(CliLine, ThreeBoxesAtOnceEachEndsOnItsOwnAndTheWorstStatusWins) {
   EXPECT_LE(ok.value("start", ""), ok.value("end", ""));
 
   const json& late = byPort[silent.Device()];
-  EXPECT_EQ(late.value("result", ""), "timed out") << late.dump();
+  EXPECT_EQ(late.value("result", ""), "FAILED") << late.dump();
+  EXPECT_EQ(late.value("status", 0), 3) << late.dump();
   EXPECT_TRUE(late["command"].is_null()) << late.dump();
   EXPECT_EQ(late.value("boot_text", "?"), "") << late.dump();
 
   const json& cut = byPort[dropped.Device()];
-  EXPECT_EQ(cut.value("result", ""), "error") << cut.dump();
+  EXPECT_EQ(cut.value("result", ""), "FAILED") << cut.dump();
+  EXPECT_EQ(cut.value("status", 0), 1) << cut.dump();
   ASSERT_TRUE(cut["error"].is_object()) << cut.dump();
   EXPECT_EQ(cut["error"].value("system_code", 0), 1167) << cut.dump();
   EXPECT_EQ(cut.value("command", ""), kUserLine) << cut.dump();
@@ -233,7 +235,7 @@ TEST(CliLine, SigintEndsEveryPortAndRecordsTheBoxInTheMiddleAsInterrupted) {
   ASSERT_EQ(byPort.size(), 2u) << ReadFile(record);
   EXPECT_EQ(byPort[quick.Device()].value("result", ""), "COMPLETE");
   const json& cut = byPort[slow.Device()];
-  EXPECT_EQ(cut.value("result", ""), "interrupted") << cut.dump();
+  EXPECT_EQ(cut.value("result", ""), "FAILED") << cut.dump();
   EXPECT_EQ(cut.value("status", 0), 130) << cut.dump();
   EXPECT_EQ(cut.value("command", ""), kUserLine) << cut.dump();
   EXPECT_EQ(cut.value("reply", "").rfind(kUserLine, 0), 0u) << cut.dump();
@@ -273,8 +275,10 @@ TEST(CliLine, RecordsSurviveTheParentBeingKilledAndTheWorkersCloseTheirPorts) {
   std::map<std::string, json> byPort = ByPort(Records(record));
   ASSERT_EQ(byPort.size(), 3u) << ReadFile(record);
   EXPECT_EQ(byPort[good.Device()].value("result", ""), "COMPLETE");
-  EXPECT_EQ(byPort[waiting1.Device()].value("result", ""), "interrupted");
-  EXPECT_EQ(byPort[waiting2.Device()].value("result", ""), "interrupted");
+  for (const auto* box : {&waiting1, &waiting2}) {
+    EXPECT_EQ(byPort[box->Device()].value("result", ""), "FAILED");
+    EXPECT_EQ(byPort[box->Device()].value("status", 0), 130);
+  }
 }
 
 // The worker process of the port that runs a given device, found by its command line.
