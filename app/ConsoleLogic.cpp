@@ -48,6 +48,9 @@ bool AppendAndFindPrompt(ConsoleLineBuffer& line, std::string_view chunk) {
 void ScanWhileWaking(std::string_view text) {
   if (!AppendAndFindPrompt(ConsoleLine, text)) return;
   WakingUp = 0;
+  const std::string& line = ConsoleLine.Tail();
+  const std::size_t end = line.find_last_of("\r\n");
+  PromptText = end == std::string::npos ? line : line.substr(end + 1);
   ConsoleLine.Clear();
 }
 

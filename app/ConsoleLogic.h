@@ -58,7 +58,8 @@ class ConsoleLineBuffer {
 // and report whether it ends in the prompt.
 bool AppendAndFindPrompt(ConsoleLineBuffer& line, std::string_view chunk);
 
-// While waiting for the console: a prompt ends the waking (WakingUp := 0) and empties the line.
+// While waiting for the console: a prompt ends the waking (WakingUp := 0), is kept as the
+// console's prompt (PromptText) and empties the line.
 void ScanWhileWaking(std::string_view text);
 // While a command line sent to the console runs (the erase, then its read-back): the chunk goes
 // into the console line and into the line's reply; true when it ended the reply (its prompt has

@@ -73,8 +73,9 @@ std::string ShownText(std::string_view text, std::size_t limit) {
   return shown;
 }
 
-void ConsoleReply::Start() {
+void ConsoleReply::Start(std::string_view prompt) {
   *this = ConsoleReply();
+  prompt_ = prompt.substr(0, 64);
 }
 
 bool ConsoleReply::Feed(std::string_view chunk, bool promptAtEnd) {
@@ -107,6 +108,9 @@ void ConsoleReply::LineEnded() {
   if (lineBlank_ || end == "x> " || end == "X> ") return;
   std::string_view line = line_;
   while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const bool restOfAPrompt = line.size() < kLineLimit && line.size() <= prompt_.size() &&
+                             std::string_view(prompt_).substr(prompt_.size() - line.size()) == line;
+  if (restOfAPrompt) return;
   spoke_ = true;
   if (!answer_) {
     answer_ = ParseCrcAnswer(line);

@@ -5,7 +5,8 @@
 // for extra wake-up line feeds may still be on their way (a slow line, a serial server far away).
 // So a prompt ends the reply only after the console has said something of its own since the line
 // went out: a line that is neither blank nor a prompt (the echo of the line, or for a console
-// that does not echo, its first words). Stale prompts are blank lines and prompt lines.
+// that does not echo, its first words). Stale prompts are blank lines and prompt lines, and the
+// rest of a prompt whose beginning was dropped with the input before the line.
 //
 // Along the way it keeps the reply's text (bounded), the lines that complain of a failure or
 // warn, and the first read-back answer.
@@ -37,8 +38,9 @@ class ConsoleReply {
   static constexpr std::size_t kLineLimit = 512;
   static constexpr std::size_t kComplaintLimit = 16;
 
-  // A command line has just been sent: forget the last reply.
-  void Start();
+  // A command line has just been sent: forget the last reply. prompt: the console's prompt as
+  // it was seen while waking (empty when unknown).
+  void Start(std::string_view prompt = {});
   // A chunk of the reply. promptAtEnd: the console line now ends in the prompt (by the prompt
   // rule of ConsoleLogic). True when this chunk ended the reply.
   bool Feed(std::string_view chunk, bool promptAtEnd);
@@ -59,6 +61,7 @@ class ConsoleReply {
  private:
   void LineEnded();
 
+  std::string prompt_;
   std::string text_;
   bool textCut_ = false;
   std::string line_;       // the line being received, up to kLineLimit

@@ -14,6 +14,7 @@ ConsoleReply EraseReply;
 ConsoleReply ReadBackReply;
 EraseVerdict Verdict;
 ConsoleLineBuffer ConsoleLine;
+std::string PromptText;
 std::array<std::uint8_t, kReceiveBufferSize> ReceiveBuffer{};
 int ReceiveHandlerDepth = 0;
 bool PortClosing = false;
@@ -33,6 +34,7 @@ void ResetModuleState() {
   ReadBackReply.Start();
   Verdict = {};
   ConsoleLine.Clear();
+  PromptText.clear();
   ReceiveBuffer.fill(0);
   ReceiveHandlerDepth = 0;
   PortClosing = false;

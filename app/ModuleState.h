@@ -39,6 +39,8 @@ extern EraseVerdict Verdict;
 inline constexpr std::array<TPortType, 8> PortChoiceTable = {COM1, COM2, COM3, COM4,
                                                              COM5, COM6, COM7, COM8};
 extern ConsoleLineBuffer ConsoleLine;
+// The console's prompt as it was seen while waking: the end of the line that held it.
+extern std::string PromptText;
 // The one receive buffer, far larger than the 1024-byte driver input queue.
 inline constexpr std::size_t kReceiveBufferSize = 8192;
 extern std::array<std::uint8_t, kReceiveBufferSize> ReceiveBuffer;

@@ -123,11 +123,16 @@ std::optional<CrcAnswer> ParseCrcAnswer(std::string_view line) {
   if (after.size() != 8) return std::nullopt;
   const auto crc = ParseHexWord(after);
   if (!crc) return std::nullopt;
-  // The range: "FIRST ... LAST" right before the arrow.
-  std::string_view before = line.substr(0, arrow);
-  const auto last = ParseHexWord(CutLastWord(before));
-  if (CutLastWord(before) != "...") return std::nullopt;
-  const auto first = ParseHexWord(CutLastWord(before));
+  // The range: "FIRST ... LAST" before the arrow. Noise on the line may stand anywhere else:
+  // it cannot make a wrong range or CRC look right, only a right one look wrong.
+  const std::string_view before = line.substr(0, arrow);
+  const std::size_t dots = before.rfind(" ... ");
+  if (dots == std::string_view::npos) return std::nullopt;
+  std::string_view head = before.substr(0, dots);
+  std::string_view tail = before.substr(dots + 5);
+  const std::size_t blank = tail.find_first_of(" \t");
+  const auto first = ParseHexWord(CutLastWord(head));
+  const auto last = ParseHexWord(tail.substr(0, blank));
   if (!first || !last) return std::nullopt;
   return CrcAnswer{FlashRange{*first, *last}, *crc};
 }

@@ -40,7 +40,8 @@ struct CrcAnswer {
 };
 
 // The console's answer line, "crc32 for a1c00000 ... a1ffffff ==> 7d5b6975" (either letter case,
-// anything before the range): empty when the line holds no such answer.
+// anything before the range or between it and the arrow): empty when the line holds no such
+// answer.
 std::optional<CrcAnswer> ParseCrcAnswer(std::string_view line);
 
 }  // namespace app

@@ -276,7 +276,7 @@ void TForm1::DropQueuedInput() {
 void TForm1::SendCommandLine(std::string_view line, ConsoleReply& reply) {
   DropQueuedInput();
   ConsoleLine.Clear();
-  reply.Start();
+  reply.Start(PromptText);
   Cx1.WriteString(std::string(line));
   NotifySent(line);
   Cx1.Write(&WakeByte, 1);

@@ -44,6 +44,7 @@ const std::vector<std::string> kWholeRoad = {
     "status: Receiver connected",
     "status: Erasing data, please wait",
     "state:  WORKING",
+    "status: Checking the erased range, please wait",
     "status: Complete, please switch Box to Power OFF",
     "status: COM Port closed, please switch Box to Power OFF",
     "state:  COMPLETE",

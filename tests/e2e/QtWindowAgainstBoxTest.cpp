@@ -76,7 +76,10 @@ class QtWindowAgainstBox : public ::testing::Test {
   }
 
   // One erase from "Open COM" to the closed port; the Box boots afresh at every open.
-  void EraseOnce(TForm1& form, bool includeConfig) {
+  void EraseOnce(
+      TForm1& form, bool includeConfig,
+      const std::string& closedStatusStart = "COM Port closed, please switch Box to Power OFF",
+      const std::string& stateWord = "COMPLETE") {
     SCOPED_TRACE(includeConfig ? "with configuration" : "user data only");
     Click(form.cmdOpen);
     ASSERT_TRUE(form.Cx1.Connected()) << (boxes_.empty() ? "" : boxes_[0]);
@@ -91,8 +94,10 @@ class QtWindowAgainstBox : public ::testing::Test {
     EXPECT_EQ(form.Label1.Caption(), "WORKING");
 
     ASSERT_TRUE(LoopUntil([&] { return !form.Cx1.Connected(); }, 60000)) << form.sBar.PanelText();
-    EXPECT_EQ(form.sBar.PanelText(), "COM Port closed, please switch Box to Power OFF");
-    EXPECT_EQ(form.Label1.Caption(), "COMPLETE");
+    EXPECT_EQ(form.sBar.PanelText().rfind(closedStatusStart, 0), 0u) << form.sBar.PanelText();
+    EXPECT_EQ(form.sBar.PanelText().substr(form.sBar.PanelText().size() - 30),
+              "please switch Box to Power OFF");
+    EXPECT_EQ(form.Label1.Caption(), stateWord);
     EXPECT_TRUE(form.cmdOpen.Enabled());
     EXPECT_TRUE(boxes_.empty()) << boxes_[0];
   }
@@ -125,6 +130,29 @@ TEST_F(QtWindowAgainstBox, ClicksThroughBothErasesAndTheFlashShowsEach) {
   if (HasFatalFailure()) return;
   VerifyOutcome second = VerifyFlash(dir, box.Image(), "a1b00000", "a1ffffff");
   EXPECT_EQ(second.status, 0) << "after the erase with configuration: " << second.text;
+  form.RequestClose();
+}
+
+// A chip that refuses every write prints exactly the success text: the read-back finds the range
+// as it was, the window says FAILED with the reason, and the Box's display is told so.
+TEST_F(QtWindowAgainstBox, AWriteProtectedChipIsAFailedEraseNotACompleteOne) {
+  ScratchDir dir;
+  SimulatedBox box(dir, {"--sector-ms", "2", "--boot-ms", "300", "--write-protected", "-v"});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  InDirectory cwd(dir.Path());
+  TForm1 form;
+  backend_.CreatePeers(form);
+  backend_.Show(form);
+  drv::SetDeviceMapping("COM1", box.Device());
+
+  EraseOnce(form, false, "Erase failed: the range does not read back erased: crc32 ", "FAILED");
+  EXPECT_TRUE(LoopUntil(
+      [&] {
+        return box.Proc().Stderr().find("display shows \"ERASE FAILED\"") != std::string::npos;
+      },
+      10000))
+      << box.Proc().Stderr();
+  EXPECT_EQ(VerifyFlash(dir, box.Image()).status, 0) << "nothing may have been erased";
   form.RequestClose();
 }
 

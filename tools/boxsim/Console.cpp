@@ -53,6 +53,12 @@ void Console::Reset() {
   rebootRequested_ = false;
 }
 
+bool Console::TakeCrcAnswered() {
+  const bool answered = crcAnswered_;
+  crcAnswered_ = false;
+  return answered;
+}
+
 bool Console::TakeRebootRequest() {
   bool requested = rebootRequested_;
   rebootRequested_ = false;
@@ -297,6 +303,7 @@ void Console::FinishCrc() {
          HexOut(crc.Value()) + "\n");
   log_("crc32 of " + Hex(crc_->start) + ".." + Hex(crc_->start + (crc_->count - 1)) + ": " +
        Hex(crc.Value()));
+  crcAnswered_ = true;
 }
 
 }  // namespace boxsim

@@ -58,6 +58,8 @@ class Console {
   void Reset();
   // A command asked for the Box to start again; true once per request.
   bool TakeRebootRequest();
+  // Whether a crc32 has answered since the last call.
+  bool TakeCrcAnswered();
 
  private:
   struct EraseJob {
@@ -87,6 +89,7 @@ class Console {
   std::deque<std::string> commands_;
   std::optional<EraseJob> erase_;
   std::optional<CrcJob> crc_;
+  bool crcAnswered_ = false;
 };
 
 }  // namespace boxsim

@@ -55,6 +55,8 @@ const char* HangupStageName(HangupStage stage) {
       return "prompt";
     case HangupStage::Erase:
       return "erase";
+    case HangupStage::Readback:
+      return "readback";
   }
   return "?";
 }
@@ -105,7 +107,8 @@ The line and the hard cases:
   --never-prompt         ignore line feeds; boot text goes on and on, no prompt ever
   --hangup-at STAGE      close the device at STAGE and exit: boot (first boot text sent),
                          wake (first line feed received while booting), prompt (first
-                         prompt sent), erase (half way through the first erase)
+                         prompt sent), erase (half way through the first erase),
+                         readback (the prompt after the first crc32 answer)
   --seed N               seed for --chunk-random (default 1)
   --fast                 no banner delay, no erase or crc32 delay, no power-on delay
   -v, --verbose          log what happens to standard error
@@ -250,7 +253,8 @@ ParseResult ParseOptions(int argc, char** argv) {
     } else if (a == "--never-prompt") {
       o.neverPrompt = true;
     } else if (a == "--hangup-at") {
-      if (!value(v)) return fail("--hangup-at needs a stage: boot, wake, prompt or erase");
+      if (!value(v))
+        return fail("--hangup-at needs a stage: boot, wake, prompt, erase or readback");
       if (v == "boot") {
         o.hangupAt = HangupStage::Boot;
       } else if (v == "wake") {
@@ -259,8 +263,11 @@ ParseResult ParseOptions(int argc, char** argv) {
         o.hangupAt = HangupStage::Prompt;
       } else if (v == "erase") {
         o.hangupAt = HangupStage::Erase;
+      } else if (v == "readback") {
+        o.hangupAt = HangupStage::Readback;
       } else {
-        return fail("unknown stage '" + v + "' for --hangup-at: boot, wake, prompt or erase");
+        return fail("unknown stage '" + v +
+                    "' for --hangup-at: boot, wake, prompt, erase or readback");
       }
     } else if (a == "--seed") {
       if (!value(v) || !ParseInt(v, 0, 0x7fffffffL, n)) return fail("--seed needs a number");

@@ -12,7 +12,7 @@
 namespace boxsim {
 
 // Moments at which the Box can be told to drop the line (close its end of the pty).
-enum class HangupStage { None, Boot, Wake, Prompt, Erase };
+enum class HangupStage { None, Boot, Wake, Prompt, Erase, Readback };
 
 struct Options {
   // Where the device shows up.

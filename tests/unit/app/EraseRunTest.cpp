@@ -204,14 +204,14 @@ TEST_F(EraseRunTest, PromptsFromBeforeTheEraseLineDoNotEndIt) {
   EXPECT_EQ(fake.InputQueued(), 12u);
   form->cmdErase.UserClick();
   EXPECT_EQ(fake.InputQueued(), 0u) << "dropped when the line was sent";
-  Receive("\nbox> ");  // still on its way when the line went out
+  Receive("> \nbox> ");  // still on its way when the line went out
   Receive(std::string(EraseScriptUserOnly) + "\n....");
   EXPECT_EQ(fake.Written().find("crc32"), std::string::npos);
   EXPECT_EQ(form->sBar.PanelText(), "Erasing data, please wait");
   Receive(" done\nbox> ");
   EXPECT_NE(fake.Written().find("crc32 a1c00000 400000\n"), std::string::npos);
   EXPECT_EQ(app::EraseReply.Text(),
-            "\nbox> " + std::string(EraseScriptUserOnly) + "\n.... done\nbox> ");
+            "> \nbox> " + std::string(EraseScriptUserOnly) + "\n.... done\nbox> ");
 }
 
 TEST_F(EraseRunTest, TwoPromptsCloseOnceAtTheFirstPlusOneAndAHalfSeconds) {

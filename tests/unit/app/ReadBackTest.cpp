@@ -55,7 +55,9 @@ TEST(ReadBack, AnswerLines) {
       {"CRC32 for A1C00000 ... A1FFFFFF ==> 7D5B6975", true, kUserData, 0x7d5b6975},
       {"\x1b[0m##crc32 for 0xa1c00000 ... 0xa1ffffff ==> 7d5b6975  ", true, kUserData, 0x7d5b6975},
       {"crc32 for a1c00000 ... a1fffffe ==> 12345678", true, {0xa1c00000, 0xa1fffffe}, 0x12345678},
-      {"crc32 for a1c00000 ... a1ffffff #==> 7d5b6975", false, {}, 0},
+      {"crc32 for a1c00000 ... a1ffffff \x1b[5m\xfe\x07~ ==> 7d5b6975", true, kUserData,
+       0x7d5b6975},
+      {"crc32 for a1c00000 ...a1ffffff ==> 7d5b6975", false, {}, 0},
       {"crc32 for a1c00000 ... a1ffffff ==> 7d5b697", false, {}, 0},
       {"crc32 for a1c00000 ... a1ffffff ==> 7d5b6975x", false, {}, 0},
       {"crc32 for a1c00000 .. a1ffffff ==> 7d5b6975", false, {}, 0},
@@ -117,6 +119,7 @@ TEST(ReadBack, AReplyEndsOnlyAtAPromptAfterTheConsolesOwnWords) {
     const char* name;
     std::vector<std::string> chunks;
     bool ends;
+    std::string prompt = "simbox> ";
   };
   const std::string echo = std::string(app::EraseScriptUserOnly);
   const Case cases[] = {
@@ -128,10 +131,13 @@ TEST(ReadBack, AReplyEndsOnlyAtAPromptAfterTheConsolesOwnWords) {
       {"no echo: the console's first words", {"Un-Protected 64 sectors\r\n", "SIMBOX> "}, true},
       {"blank lines with carriage returns", {"\r\n \r\n\t\r\n", "simbox> "}, false},
       {"prompt with a carriage return is still a prompt line", {"simbox> \r\n", "simbox> "}, false},
+      // The beginning of a stale prompt went with the dropped input; its rest is no answer.
+      {"the rest of a stale prompt", {"> \nsimbox> \nsimbox> "}, false},
+      {"the rest of a stale prompt, prompt unknown", {"> \nsimbox> "}, true, ""},
   };
   for (const Case& c : cases) {
     ConsoleReply reply;
-    reply.Start();
+    reply.Start(c.prompt);
     EXPECT_EQ(FeedAll(reply, c.chunks), c.ends) << c.name;
   }
   // Byte by byte, the answer is found as in one piece.
