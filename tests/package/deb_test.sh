@@ -72,10 +72,10 @@ with_qt=0
 docs=usr/share/doc/zanowipe
 man1=usr/share/man/man1
 completion=usr/share/bash-completion/completions/zanowipe-cli
-expected=(usr/bin/zanowipe-cli usr/bin/zanowipe-boxsim $docs/README.md $docs/copyright
-  $docs/changelog.Debian.gz $man1/zanowipe-cli.1.gz $man1/zanowipe-boxsim.1.gz "$completion")
+expected=(usr/bin/zanowipe-cli usr/bin/zanowipe-boxsim "$docs/README.md" "$docs/copyright"
+  "$docs/changelog.Debian.gz" "$man1/zanowipe-cli.1.gz" "$man1/zanowipe-boxsim.1.gz" "$completion")
 if [ "$with_qt" = 1 ]; then
-  expected+=(usr/share/applications/zanowipe.desktop $man1/zanowipe.1.gz
+  expected+=(usr/share/applications/zanowipe.desktop "$man1/zanowipe.1.gz"
     usr/share/icons/hicolor/16x16/apps/zanowipe.png
     usr/share/icons/hicolor/32x32/apps/zanowipe.png)
   [[ "$depends" == *libqt6widgets6* ]] || fail "Depends lacks libqt6widgets6: '$depends'"
@@ -166,6 +166,7 @@ echo "== bash completion of zanowipe-cli"
 # "zanowipe-cli WORD...", one a line. The command word is the packaged program, whose --help
 # gives the options.
 complete_cli() {
+  # shellcheck disable=SC2016 # expanded by the inner bash
   (cd "$work" && env -u LD_LIBRARY_PATH bash -c '
     source "$1"; source "$2"; shift 2
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
@@ -204,6 +205,28 @@ else
 --timeout ''|<none>|
 --yes --loop -|<options>|COM1
 CASES
+
+  # The adapters plugged in, on a /dev of its own: a tmpfs in a private mount namespace (needs
+  # the privilege to make one), with empty files where the devices would be. ttyS0 is there to
+  # be left out; no device is opened.
+  if unshare -m true 2>/dev/null; then
+    # shellcheck disable=SC2016 # expanded by the inner bash
+    got=$(unshare -m bash -c '
+      mount -t tmpfs none /dev && ln -s /proc/self/fd /dev/fd && mkdir -p /dev/serial/by-id &&
+        touch /dev/null /dev/ttyUSB0 /dev/ttyACM0 /dev/ttyS0 &&
+        ln -s ../../ttyUSB0 /dev/serial/by-id/usb-Maker_Adapter_A1-if00-port0 || exit 1
+      source "$1"; source "$2"
+      COMP_WORDS=(zanowipe-cli --port /dev/); COMP_CWORD=2
+      COMP_LINE="${COMP_WORDS[*]}"; COMP_POINT=${#COMP_LINE}
+      _zanowipe_cli zanowipe-cli /dev/ --port
+      printf "%s\n" "${COMPREPLY[@]}"' _ "$bash_completion" "$root/$completion") || true
+    for w in /dev/ttyUSB0 /dev/ttyACM0 /dev/serial/by-id/usb-Maker_Adapter_A1-if00-port0; do
+      grep -qx -- "$w" <<<"$got" || fail "completing 'zanowipe-cli --port /dev/' does not offer $w: $got"
+    done
+    ! grep -q ttyS <<<"$got" || fail "completing 'zanowipe-cli --port /dev/' offers a ttyS: $got"
+  else
+    echo "(no private mount namespace here: the adapters' completion is not tried)"
+  fi
 fi
 
 echo "== zanowipe-cli --help from the unpacked root"
