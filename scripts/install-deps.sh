@@ -13,7 +13,7 @@ packages=(
   wine wine32:i386 wine64
   gcc-multilib
   xvfb xauth x11-utils xdotool imagemagick fonts-wine fonts-liberation2
-  procps nsis dpkg-dev unzip
+  procps nsis dpkg-dev unzip lintian help2man man-db bash-completion
   ser2net
   qt6-serialport-dev libserialport-dev python3-serial
 )

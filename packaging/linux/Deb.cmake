@@ -15,8 +15,51 @@ install(TARGETS zanowipe-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # name as general as "boxsim" does not land in everybody's PATH.
 install(PROGRAMS $<TARGET_FILE:boxsim> DESTINATION ${CMAKE_INSTALL_BINDIR}
         RENAME zanowipe-boxsim)
+set(ZW_DEB_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/zanowipe)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/BOXSIM.md
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zanowipe)
+              ${CMAKE_CURRENT_LIST_DIR}/copyright
+        DESTINATION ${ZW_DEB_DOC_DIR})
+
+# What Debian's policy asks of every package besides the programs: the changelog (gzipped, under
+# Debian's name for it) and manual pages.
+find_program(ZW_GZIP gzip REQUIRED)
+set(ZW_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/changelog)
+set(ZW_CHANGELOG_GZ ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+add_custom_command(
+  OUTPUT ${ZW_CHANGELOG_GZ}
+  COMMAND ${CMAKE_COMMAND} -E copy ${ZW_CHANGELOG} ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
+  COMMAND ${ZW_GZIP} -9nf ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
+  DEPENDS ${ZW_CHANGELOG}
+  COMMENT "Debian changelog"
+  VERBATIM)
+add_custom_target(deb-changelog ALL DEPENDS ${ZW_CHANGELOG_GZ})
+install(FILES ${ZW_CHANGELOG_GZ} DESTINATION ${ZW_DEB_DOC_DIR})
+
+# The programs of sanitizer and fuzzing builds, which nobody packages, are not run for their
+# --help.
+if(NOT ZW_SANITIZE AND NOT ZW_FUZZ)
+  include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
+  install(FILES ${ZW_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/zanowipe-cli.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zanowipe-cli)
+# Each override says why its tag does not apply to this package.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zanowipe)
+
+# CPack's stripping (CPACK_STRIP_FILES) reaches only install(TARGETS ...), so not the simulated
+# Box installed under another name; and plain strip keeps the .comment and .note sections that
+# Debian's packages drop. Here every installed program is stripped as dh_strip would.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program zanowipe zanowipe-cli zanowipe-boxsim)
+      execute_process(
+        COMMAND \"${CMAKE_STRIP}\" --strip-all --remove-section=.comment --remove-section=.note
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zanowipe)
