@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The first command to run: installs and builds what is missing, then erases a simulated Box
-# end to end with zanowipe-cli and checks the Box's flash byte for byte. With a display it then
-# opens the window on a fresh simulated Box for you to try.
+# end to end with zanowipe-cli, shows the read-back that proves the erase and checks the Box's
+# flash byte for byte; then a Box whose chip refuses every write, which the read-back catches.
+# With a display it then opens the window on a fresh simulated Box for you to try.
 #
 #   scripts/demo.sh                    erase the user data
 #   scripts/demo.sh --include-config   erase the configuration as well
@@ -122,8 +123,33 @@ fi
 step "What the Box did (from boxsim's log)"
 grep -v -e '] sent "' -e '] received "' "$work/boxsim.log" | sed 's/^boxsim //' || true
 
+step "The read-back that proves it"
+crc_line=$(grep -o 'received "crc32 [^"]*' "$work/boxsim.log" | head -n 1 | sed 's/^received "//; s/\\n$//')
+crc_answer=$(grep -o 'crc32 of .*' "$work/boxsim.log" | head -n 1)
+echo "The tool asked the console: $crc_line"
+echo "The console answered with the $crc_answer"
+echo "An erased byte is 0xff, and the CRC-32 of 4 MiB of 0xff is 7d5b6975 (of 5 MiB, ac9c6488):"
+echo "only when the two agree does the tool say COMPLETE."
+
 step "Checking the Box's flash byte for byte"
 check_image "$work/flash.img" "$include_config"
+
+step "A Box whose chip refuses every write"
+echo "Its console prints exactly the success text; the read-back finds the data still there."
+start_box "$work/protected.img" "$work/protected.log" --fast --power-on-delay 300 --write-protected
+echo "+ zanowipe-cli --port $box_device --yes --quiet"
+set +e
+(cd "$work" && "$root/$cli" --port "$box_device" --yes --quiet)
+status=$?
+set -e
+stop_box
+echo "zanowipe-cli ended with status $status (FAILED is 5)."
+if [ "$status" != 5 ]; then
+  echo "demo.sh: expected FAILED (5) for a write-protected chip" >&2
+  exit 1
+fi
+"$boxsim" --verify-flash "$work/protected.img" >/dev/null &&
+  echo "Flash check: nothing was erased, as the read-back said."
 
 if [ -z "${DISPLAY:-}" ]; then
   echo
