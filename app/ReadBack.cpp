@@ -98,20 +98,51 @@ std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count, std::uint32_t 
   return ~crc;
 }
 
-std::uint32_t Crc32OfErased(std::uint64_t count) {
-  static constexpr std::array<std::uint8_t, 4096> kErased = [] {
-    std::array<std::uint8_t, 4096> block{};
-    for (auto& b : block) b = 0xFF;
-    return block;
-  }();
-  std::uint32_t crc = 0;
-  while (count > 0) {
-    const std::size_t piece =
-        count < kErased.size() ? static_cast<std::size_t>(count) : kErased.size();
-    crc = Crc32(kErased.data(), piece, crc);
-    count -= piece;
+namespace {
+
+// A map s -> M s + c over 32-bit words seen as vectors over GF(2); column i of M is the image of
+// bit i.
+struct AffineMap {
+  std::array<std::uint32_t, 32> column{};
+  std::uint32_t constant = 0;
+
+  std::uint32_t Linear(std::uint32_t s) const {
+    std::uint32_t out = 0;
+    for (std::size_t i = 0; s != 0; ++i, s >>= 1) {
+      if (s & 1) out ^= column[i];
+    }
+    return out;
   }
-  return crc;
+  std::uint32_t operator()(std::uint32_t s) const { return Linear(s) ^ constant; }
+  // This map after `first`.
+  AffineMap After(const AffineMap& first) const {
+    AffineMap m;
+    for (std::size_t i = 0; i < 32; ++i) m.column[i] = Linear(first.column[i]);
+    m.constant = (*this)(first.constant);
+    return m;
+  }
+};
+
+}  // namespace
+
+std::uint32_t Crc32OfErased(std::uint64_t count) {
+  // One 0xFF byte moves the CRC's register by an affine map (the byte table is linear in its
+  // index), so `count` of them are that map applied `count` times: a few squarings instead of
+  // megabytes of table look-ups on the window's thread.
+  const auto& table = CrcTable();
+  AffineMap step;
+  for (std::size_t i = 0; i < 32; ++i) {
+    const std::uint32_t bit = 1u << i;
+    step.column[i] = table[bit & 0xFFu] ^ (bit >> 8);
+  }
+  step.constant = table[0xFF];
+  AffineMap total;
+  for (std::size_t i = 0; i < 32; ++i) total.column[i] = 1u << i;
+  for (; count != 0; count >>= 1) {
+    if (count & 1) total = step.After(total);
+    step = step.After(step);
+  }
+  return ~total(0xFFFFFFFFu);
 }
 
 std::optional<CrcAnswer> ParseCrcAnswer(std::string_view line) {

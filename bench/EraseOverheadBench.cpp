@@ -1,7 +1,8 @@
 // Tool overhead on a whole erase: the window's own handlers on the headless loop (real clock)
 // against boxsim with no device delays, clicked through as the command-line autopilot does:
 // "Open COM", the Box switched on at once (SIGUSR1, as the technician does after the click),
-// "Erase users data" as soon as it is offered, until the port has closed on its own.
+// "Erase users data" as soon as it is offered, until the range has been read back and the port
+// has closed on its own.
 //
 // The run is built on three timer periods: the wake-up timer ticks twice (the first tick sends
 // the line feed that stops the boot, the next one finds the prompt and offers the erase), and
@@ -9,7 +10,10 @@
 //
 //   overhead = total - 2 x 700 ms - 1500 ms
 //            = open click + Box's first answer + timer lateness + ready-to-click
-//              + erase round trip + closing
+//              + erase round trip + read-back + closing
+//
+// The read-back is the tool's crc32 command out and the console's answer and prompt back: with
+// boxsim --fast that is the tool's own cost plus boxsim computing the CRC of the range.
 //
 // boxsim is switched by signal rather than by the open: switched on by the open itself, it can
 // answer before the port watches for events, and a Box does not do that (the technician
@@ -27,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ModuleState.h"
 #include "app/Unit1.h"
 #include "bench/BenchSupport.h"
 #include "gui/headless/HeadlessBackend.h"
@@ -79,7 +84,7 @@ struct Phases {
   bool ok = false;
   int wakeTicks = 0;
   double total = 0, open = 0, boxAnswer = 0, lateness = 0, readyToClick = 0, eraseRoundTrip = 0,
-         closing = 0;
+         readBack = 0, closing = 0;
   double Overhead() const { return total - wakeTicks * kWakePeriodMs - kCompletionMs; }
 };
 
@@ -89,13 +94,15 @@ Phases OneErase(gui::headless::HeadlessBackend& backend, const Boxsim& box) {
   backend.CreatePeers(form);
   backend.Show(form);
 
-  std::int64_t firstRx = 0, promptBack = 0, completionTick = 0, closed = 0;
+  std::int64_t firstRx = 0, eraseDone = 0, promptBack = 0, completionTick = 0, closed = 0;
   std::vector<std::int64_t> wakeTicks;
   auto rx = form.Cx1.OnRxChar;
   form.Cx1.OnRxChar = [&, rx](TObject* s, int count) {
     if (firstRx == 0) firstRx = bench::NowNs();
     const bool completionBefore = form.Timer2.Enabled();
+    const bool erasingBefore = app::Stage == app::EraseStage::Erasing;
     rx(s, count);
+    if (erasingBefore && app::Stage != app::EraseStage::Erasing) eraseDone = bench::NowNs();
     if (!completionBefore && form.Timer2.Enabled()) promptBack = bench::NowNs();
   };
   auto tick1 = form.Timer1.OnTimer;
@@ -122,7 +129,7 @@ Phases OneErase(gui::headless::HeadlessBackend& backend, const Boxsim& box) {
   const std::int64_t readyAt = bench::NowNs();
   form.cmdErase.UserClick();
   if (!backend.RunUntil([&] { return closed != 0; }, 20000)) return p;
-  if (form.Label1.Caption() != "COMPLETE" || wakeTicks.size() < 2) return p;
+  if (form.Label1.Caption() != "COMPLETE" || wakeTicks.size() < 2 || eraseDone == 0) return p;
 
   p.ok = true;
   p.wakeTicks = static_cast<int>(wakeTicks.size());
@@ -133,7 +140,8 @@ Phases OneErase(gui::headless::HeadlessBackend& backend, const Boxsim& box) {
                Ms(completionTick - promptBack) - kCompletionMs;
   // From the tick that offers the erase until the loop has handed control back to the clicker.
   p.readyToClick = Ms(readyAt - wakeTicks.back());
-  p.eraseRoundTrip = Ms(promptBack - readyAt);
+  p.eraseRoundTrip = Ms(eraseDone - readyAt);
+  p.readBack = Ms(promptBack - eraseDone);
   p.closing = Ms(closed - completionTick);
   form.RequestClose();
   backend.ProcessMessages();
@@ -184,9 +192,10 @@ int main(int argc, char** argv) {
     all.push_back(p);
     std::printf(
         "run %d: total %.1f ms, %d wake ticks; overhead %.2f ms = open %.2f + Box answers %.2f "
-        "+ timer lateness %.2f + ready-to-click %.2f + erase round trip %.2f + closing %.2f\n",
+        "+ timer lateness %.2f + ready-to-click %.2f + erase round trip %.2f + read-back %.2f + "
+        "closing %.2f\n",
         i + 1, p.total, p.wakeTicks, p.Overhead(), p.open, p.boxAnswer, p.lateness, p.readyToClick,
-        p.eraseRoundTrip, p.closing);
+        p.eraseRoundTrip, p.readBack, p.closing);
   }
   gui::App().SetBackend(nullptr);
   std::filesystem::current_path(home);
@@ -212,6 +221,7 @@ int main(int argc, char** argv) {
   bench::Result("erase.timer_lateness", m.lateness, "ms");
   bench::Result("erase.ready_to_click", m.readyToClick, "ms");
   bench::Result("erase.erase_round_trip", m.eraseRoundTrip, "ms");
+  bench::Result("erase.read_back", m.readBack, "ms");
   bench::Result("erase.closing", m.closing, "ms");
   return failures == 0 ? 0 : 1;
 }

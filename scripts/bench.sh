@@ -421,7 +421,8 @@ sleep until a byte, a transfer or a close arrives.
 The window's own handlers on the headless loop (real clock), clicked through as
 \`zanowipe-cli\` does, against \`boxsim --fast --wait-signal\` (no device delays): "Open COM",
 the Box switched on at once (SIGUSR1, as the technician does after the click), "Erase users
-data" as soon as it is offered, until the completion timer has closed the port. The run is
+data" as soon as it is offered, until the range has been read back and the completion timer
+has closed the port. The run is
 built on three timer periods: two ticks of the 700 ms wake-up timer (the first sends the line
 feed that stops the boot; the next finds the prompt and offers the erase) and the 1500 ms
 completion wait. Everything else is overhead. The run with the median overhead of
@@ -437,6 +438,7 @@ $(r erase.runs %.0f), whole, so that its parts add up:
 | timers firing late (the loop counts whole milliseconds, so a tick may also come a little early) | $(r erase.timer_lateness %.2f) |
 | from the tick that offers the erase to the click | $(r erase.ready_to_click %.2f) |
 | the erase command out, the Box's echo and prompt back | $(r erase.erase_round_trip %.2f) |
+| the read-back: \`crc32 a1c00000 400000\` out, the answer and the prompt back (boxsim computes the CRC of 4 MiB; a real Box's own crc32 time comes on top) | $(r erase.read_back %.2f) |
 | closing the port from the completion tick | $(r erase.closing %.2f) |
 
 EOF

@@ -25,8 +25,8 @@ TEST(ReadBack, CrcIsTheIeeeOneAndErasedRangesAreComputedNotLooked) {
             0xcbf43926u);
   EXPECT_EQ(app::Crc32OfErased(0x400000), 0x7d5b6975u);
   EXPECT_EQ(app::Crc32OfErased(0x500000), 0xac9c6488u);
-  // Around the block the erased CRC is computed in, against the plain byte-wise CRC.
-  for (std::uint64_t n : {0u, 1u, 4095u, 4096u, 4097u, 12288u}) {
+  // Against the plain byte-wise CRC, across the powers of two it is composed of.
+  for (std::uint64_t n : {0u, 1u, 2u, 3u, 255u, 4096u, 4097u, 65535u, 100000u}) {
     const std::vector<std::uint8_t> ff(n, 0xFF);
     EXPECT_EQ(app::Crc32OfErased(n), app::Crc32(ff.data(), ff.size())) << n << " bytes";
   }
