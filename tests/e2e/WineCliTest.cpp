@@ -76,11 +76,24 @@ TEST_F(WineCli, ErasesTheUserRangeThroughTheWindowsBuild) {
   EXPECT_TRUE(InOrder(
       run.out, {"status: COM Port opened, switch Box to Power ON",
                 "status: Serial connected, sending stopbit (1)", "status: Receiver connected",
-                "state:  WORKING", "status: COM Port closed, please switch Box to Power OFF",
-                "state:  COMPLETE"}));
+                "state:  WORKING", "status: Checking the erased range, please wait",
+                "status: COM Port closed, please switch Box to Power OFF", "state:  COMPLETE",
+                "Result: COMPLETE (the range read back erased: crc32 7d5b6975)"}));
   box.Stop();
   VerifyOutcome v = VerifyFlash(dir_, box.Image(), "a1c00000", "a1ffffff");
   EXPECT_EQ(v.status, 0) << v.text;
+}
+
+// A chip that prints the success text and erases nothing is FAILED on Windows too.
+TEST_F(WineCli, AWriteProtectedChipIsFailed) {
+  SimulatedBox box(dir_, SwitchedOnAfterOpen({"--fast", "--write-protected", "--link", link_}));
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  Run run = RunWindowsCli({"--timeout", "90"});
+  EXPECT_EQ(run.exit.status, 5) << run.out;
+  EXPECT_TRUE(InOrder(
+      run.out, {"state:  FAILED", "Result: FAILED: the range does not read back erased: crc32 "}));
+  box.Stop();
+  EXPECT_EQ(VerifyFlash(dir_, box.Image()).status, 0) << "nothing may have been erased";
 }
 
 TEST_F(WineCli, LineDroppedDuringTheEraseIsAFailure) {

@@ -111,12 +111,12 @@ TEST_F(Win32WindowErase, TheNativeWindowShowsEachResultOfTheReadBack) {
     form.cmdOpen.UserClick();
     ASSERT_TRUE(form.Cx1.Connected());
     fake.Receive("SimBox boot loader\r\nHit Enter to stop autoboot:  3");
-    ASSERT_TRUE(PumpUntil([&] { return form.cmdErase.Enabled(); }, 20000))
-        << form.sBar.PanelText();
+    ASSERT_TRUE(PumpUntil([&] { return form.cmdErase.Enabled(); }, 20000)) << form.sBar.PanelText();
     form.cmdErase.UserClick();
     ASSERT_TRUE(PumpUntil([&] { return !form.Cx1.Connected(); }, 20000)) << form.sBar.PanelText();
     const HWND window = Win32Backend::WindowOf(form);
-    EXPECT_EQ(StatusBarText(window), c.status);
+    // A leading tab centres a status bar part's text.
+    EXPECT_EQ(StatusBarText(window), "\t" + c.status);
     EXPECT_EQ(probe::TextOf(Win32Backend::HandleOf(form.Label1)), c.state);
     EXPECT_EQ(fake.Written().find("vfd ERASE FAILED\n") != std::string::npos,
               std::string(c.state) == "FAILED");
