@@ -11,11 +11,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "app/ReadBack.h"
 
 class PtyDevice {
  public:
@@ -119,15 +122,20 @@ class PtyDevice {
 
 inline const char* const kBoxBootText = "Box boot loader 1.4\r\nDRAM: 64 MiB\r\nFlash: 32 MiB\r\n";
 
-// A Box's console: answers the second empty line with its prompt, and any other line after that
-// with its echo, some progress and the prompt again.
+// A Box's console: answers the second empty line with its prompt, a read-back with the CRC of
+// an erased range, and any other line after that with its echo, some progress and the prompt
+// again.
 inline PtyDevice::LineHandler BoxConsole() {
   auto lineFeeds = std::make_shared<int>(0);
   auto prompted = std::make_shared<bool>(false);
   return [lineFeeds, prompted](PtyDevice& box, const std::string& line) {
+    unsigned start = 0, count = 0;
     if (!*prompted && line.empty() && ++*lineFeeds == 2) {
       box.Send("\r\nbox> ");
       *prompted = true;
+    } else if (*prompted && std::sscanf(line.c_str(), "crc32 %x %x", &start, &count) == 2) {
+      box.Send(line + "\r\ncrc32 for " + app::Hex8(start) + " ... " + app::Hex8(start + count - 1) +
+               " ==> " + app::Hex8(app::Crc32OfErased(count)) + "\r\nbox> ");
     } else if (*prompted && !line.empty()) {
       box.Send(line + "\r\nProtected 0 sectors\r\nErased sectors\r\n");
       box.Send("\r\nbox> ");

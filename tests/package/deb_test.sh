@@ -131,7 +131,7 @@ echo "== manual pages"
 render() { MANWIDTH=200 man --warnings -l "$1" 2>"$work/man.err"; }
 section() { awk -v want="$2" '/^[A-Z]/ { in_it = ($0 == want); next } in_it' "$1"; }
 # The long options a --help on standard input describes: those that start its indented lines.
-option_tags() { grep -E '^ +-' | sed -E 's/^ +//; s/  .*//' | grep -o -- '--[a-zA-Z][-a-zA-Z]*' | sort -u; }
+option_tags() { grep -E '^ +-' | sed -E 's/^ +//; s/  .*//' | grep -o -- '--[a-zA-Z][-a-zA-Z0-9]*' | sort -u; }
 # The pages made from --help: each holds the program's whole usage in SYNOPSIS and every option
 # of its --help under OPTIONS, whatever --help says today.
 for program in zanowipe-cli zanowipe-boxsim; do
@@ -143,15 +143,18 @@ for program in zanowipe-cli zanowipe-boxsim; do
   for s in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES "SEE ALSO"; do
     grep -qx "$s" "$work/$program.man" || fail "$program(1) has no section $s"
   done
-  usage_options=$(printf '%s\n' "$help" | sed -n '/^Usage:/,/^$/p' | grep -o -- '--[a-zA-Z][-a-zA-Z]*' | sort -u)
+  usage_options=$(printf '%s\n' "$help" | sed -n '/^Usage:/,/^$/p' | grep -o -- '--[a-zA-Z][-a-zA-Z0-9]*' | sort -u)
+  # Each section read once: grep -q ending a pipe early would fail it under pipefail.
+  synopsis=$(section "$work/$program.man" SYNOPSIS)
+  options=$(section "$work/$program.man" OPTIONS)
   for option in $usage_options; do
-    section "$work/$program.man" SYNOPSIS | grep -q -- "$option" ||
+    grep -q -- "$option" <<<"$synopsis" ||
       fail "$program(1): the usage's $option is not in SYNOPSIS"
   done
   help_options=$(printf '%s\n' "$help" | option_tags)
   [ -n "$help_options" ] || fail "$program --help names no options: $help"
   for option in $help_options; do
-    section "$work/$program.man" OPTIONS | grep -qE -- "^ +(-[[:alnum:]], +)?$option([ ,=]|$)" ||
+    grep -qE -- "^ +(-[[:alnum:]], +)?$option([ ,=]|$)" <<<"$options" ||
       fail "$program(1) does not describe $option under OPTIONS"
   done
 done
