@@ -77,23 +77,23 @@ TEST(CliOptions, BadSecondsAreRefusedNamingTheOptionAndTheText) {
   }
 }
 
-// A serial server's network port is taken like a device path (COM1 leads to it); whether the
-// rest of the name is right is told when the port opens.
+// Where paths are taken (Linux), a serial server's network port is taken like a device path
+// (COM1 leads to it); whether the rest of the name is right is told when the port opens.
 TEST(CliOptions, NetworkPortsAreTakenLikeDevicePaths) {
   for (const std::string port :
        {"rfc2217://bench-a:3001", "TCP://[::1]:4001", "rfc2217://bench-a"}) {
-    const cli::CliParse parsed = Parse({"--port", port});
+    const cli::CliParse parsed = Parse({"--port", port}, kLinux);
     ASSERT_TRUE(parsed.options.has_value()) << port << ": " << parsed.message;
     EXPECT_EQ(parsed.options->devicePath, port);
     EXPECT_EQ(parsed.options->comIndex, 0) << port;
   }
   for (const std::string port :
        {"rfc2217:/bench-a:3001", "telnet://bench-a:3001", "bench-a:3001"}) {
-    const cli::CliParse parsed = Parse({"--port", port});
+    const cli::CliParse parsed = Parse({"--port", port}, kLinux);
     EXPECT_FALSE(parsed.options.has_value()) << port;
     EXPECT_EQ(parsed.exitCode, cli::kExitUsage) << port;
   }
-  EXPECT_NE(Parse({"--help"}).message.find("rfc2217://HOST:PORT"), std::string::npos);
+  EXPECT_NE(cli::CliHelpText(kLinux).find("rfc2217://HOST:PORT"), std::string::npos);
 }
 
 // The parser's own words never reach the user: a value given to an option that takes none is

@@ -239,7 +239,8 @@ TEST(LineViewTable, AnEndedPortSaysWhyAndKeepsItsLastCountedBox) {
 
 TEST(LineViewTable, AResizedTerminalGetsTheTableAnewInsideIt) {
   std::vector<std::string> ports;
-  for (int i = 0; i < 16; ++i) ports.push_back("/dev/ttyUSB" + std::to_string(i));
+  for (int i = 0; i < 16; ++i)
+    ports.push_back(std::string("/dev/ttyUSB").append(std::to_string(i)));
   Screen s(ports, {160, 40});
   for (std::size_t i = 0; i < ports.size(); ++i) {
     s.view.Apply(i, Progress(Step::PortOpened, kOpened, "PREPARED"), 1);
