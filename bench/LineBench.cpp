@@ -377,6 +377,7 @@ void ReportTerminal(const std::string& key, int n, const TerminalRun& run) {
   bench::Result(key + ".bytes_per_box", run.bytes / n, "B");
   bench::Result(key + ".draws", run.draws, "count");
   bench::Result(key + ".rows_written", run.rowsWritten, "count");
+  bench::Result(key + ".rows_written_per_box", static_cast<double>(run.rowsWritten) / n, "count");
   bench::Result(key + ".scrolled", run.scrolled, "count");
 }
 
