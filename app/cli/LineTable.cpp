@@ -119,8 +119,9 @@ std::vector<std::string> LineTable::Lines(const std::vector<PortRow>& rows,
                   const std::string& last, const std::string& status) {
     std::string text = Left(port, portWidth) + kGap + Left(state, stateWidth_) + kGap +
                        Right(time, timeWidth_) + kGap;
-    if (showCounts)
+    if (showCounts) {
       text += Right(d, done) + " " + Right(f, failed) + " " + Right(u, unverified) + kGap;
+    }
     text += Left(last, lastWidth);
     if (statusWidth > 0) text += kGap + Cut(status, statusWidth);
     text.erase(text.find_last_not_of(' ') + 1);
@@ -133,15 +134,15 @@ std::vector<std::string> LineTable::Lines(const std::vector<PortRow>& rows,
       size.rows > 0 ? static_cast<std::size_t>(std::max(1, size.rows - 1)) : SIZE_MAX;
   const std::string totalsLine = Cut(totals, width);
   if (budget < 2) return {totalsLine};
-  const std::size_t room2 = budget - 2;  // under the header, beside the totals
+  const std::size_t below = budget - 2;  // the lines besides the header and the totals
   const std::size_t wanted = std::min(messages.size(), kShownMessages);
   std::size_t messageLines = wanted;
-  if (rows.size() + messageLines > room2) {
+  if (rows.size() + messageLines > below) {
     // The ports come first; the newest message keeps a line where there are two to spare.
-    const std::size_t spare = room2 > rows.size() ? room2 - rows.size() : 0;
-    messageLines = std::min(wanted, std::max<std::size_t>(spare, wanted > 0 && room2 >= 2 ? 1 : 0));
+    const std::size_t spare = below > rows.size() ? below - rows.size() : 0;
+    messageLines = std::min(wanted, std::max<std::size_t>(spare, wanted > 0 && below >= 2 ? 1 : 0));
   }
-  const std::size_t portLines = room2 - messageLines;
+  const std::size_t portLines = below - messageLines;
 
   std::vector<std::string> lines;
   lines.push_back(line("PORT", "STATE", "STEP", "DONE", "FAIL", "UNVER", "LAST BOX", "STATUS"));
