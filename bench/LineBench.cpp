@@ -1,17 +1,20 @@
-// A production line at scale: zanowipe-cli with N ports at once (16 by default), each against
-// its own boxsim on a pseudo-terminal (and, when ser2net is installed, the same again with every
-// Box behind a ser2net of its own, through rfc2217:// ports), every Box switched on by signal once
-// all ports wait for it. Measured: the wall time from switching the Boxes on to the line's end,
-// against one Box on its own; the CPU of the parent and of its workers; their wake-ups while every
-// port waits for its Box (there should be none: nothing periodic runs); every flash checked byte
-// for byte and every record read back.
+// A production line at scale: zanowipe-cli with N ports at once (16 by default, then 64), each
+// against its own boxsim on a pseudo-terminal (and, when ser2net is installed, the same again
+// with every Box behind a ser2net of its own, through rfc2217:// ports), every Box switched on by
+// signal once all ports wait for it. Measured: the wall time from switching the Boxes on to the
+// line's end, against one Box on its own; the CPU of the parent (a Box) and of its workers; the
+// memory of the parent and of a worker; their wake-ups while every port waits for its Box (there
+// should be none: nothing periodic runs); every flash checked byte for byte and every record read
+// back. Then the N-port line once more with its table on a terminal: the bytes, redraws and rows
+// written that a Box costs there, and whether the screen scrolled.
 //
-//   bench_line --boxsim PATH --cli PATH [--boxes N] [--idle-seconds S] [--quick]
+//   bench_line --boxsim PATH --cli PATH [--boxes N] [--big-boxes M] [--idle-seconds S] [--quick]
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -21,10 +24,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "bench/BenchSupport.h"
 #include "tests/e2e/Ser2net.h"
+#include "tests/e2e/TerminalProcess.h"
+#include "tests/support/ScreenModel.h"
 
 namespace {
 
@@ -142,6 +148,15 @@ long Switches(pid_t pid) {
   return total;
 }
 
+// Resident memory of a process in kB (VmRSS), or 0 when it has gone.
+long RssKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
 int Threads(pid_t pid) {
   int n = 0;
   std::error_code error;
@@ -163,14 +178,15 @@ struct Line {
   double parentCpuMs = 0, workersCpuMs = 0;
   long idleParent = -1, idleWorkers = -1;
   int workers = 0, workerThreads = 0;
+  long parentRssKb = 0, workerRssKb = 0, workerRssMaxKb = 0;  // while every port waits
   double idleSeconds = 0;
   int status = -1;
 };
 
 // Runs a line of n Boxes; measures the idle wake-ups over idleSeconds first when asked.
 // network: each Box behind a ser2net of its own, its port rfc2217://127.0.0.1:PORT.
-bool RunLine(const std::string& boxsim, const std::string& cliPath, const std::string& dir, int n,
-             double idleSeconds, bool network, Line& line) {
+// Starts n Boxes, each on a pty of its own, and learns their devices.
+bool StartBoxes(const std::string& boxsim, const std::string& dir, int n, Line& line) {
   for (int i = 0; i < n; ++i) {
     const std::string image = dir + "/box" + std::to_string(i) + ".img";
     line.images.push_back(image);
@@ -187,6 +203,12 @@ bool RunLine(const std::string& boxsim, const std::string& cliPath, const std::s
     const std::string out = ReadText(box->out);
     line.devices.push_back(out.substr(0, out.find('\n')));
   }
+  return true;
+}
+
+bool RunLine(const std::string& boxsim, const std::string& cliPath, const std::string& dir, int n,
+             double idleSeconds, bool network, Line& line) {
+  if (!StartBoxes(boxsim, dir, n, line)) return false;
   for (const std::string& device : line.devices) {
     if (!network) {
       line.ports.push_back(device);
@@ -228,6 +250,13 @@ bool RunLine(const std::string& boxsim, const std::string& cliPath, const std::s
     const std::vector<pid_t> workers = n > 1 ? ChildrenOf(line.cli->pid) : std::vector<pid_t>{};
     line.workers = static_cast<int>(workers.size());
     for (pid_t w : workers) line.workerThreads += Threads(w);
+    line.parentRssKb = RssKb(line.cli->pid);
+    for (pid_t w : workers) {
+      const long kb = RssKb(w);
+      line.workerRssKb += kb;
+      line.workerRssMaxKb = std::max(line.workerRssMaxKb, kb);
+    }
+    if (!workers.empty()) line.workerRssKb /= static_cast<long>(workers.size());
     const long parentBefore = Switches(line.cli->pid);
     long workersBefore = 0;
     for (pid_t w : workers) workersBefore += Switches(w);
@@ -265,6 +294,93 @@ bool RunLine(const std::string& boxsim, const std::string& cliPath, const std::s
   return true;
 }
 
+// What a line's table cost on a terminal from the Boxes' switch-on to the line's end.
+struct TerminalRun {
+  int columns = 0, rows = 0;
+  int status = -1;
+  double bytes = 0;
+  int draws = 0;        // each begins by moving the cursor up into the table
+  int rowsWritten = 0;  // each row written is erased first
+  int scrolled = 0;     // lines the screen scrolled while the Boxes ran, before the summary
+};
+
+int CountMovesUp(const std::string& text) {
+  int n = 0;
+  for (std::size_t at = text.find("\x1b["); at != std::string::npos;
+       at = text.find("\x1b[", at + 1)) {
+    std::size_t end = at + 2;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    if (end < text.size() && text[end] == 'F') ++n;
+  }
+  return n;
+}
+
+// The line of n Boxes on ptys once more, its parent's output a terminal of the given size.
+bool RunOnTerminal(const std::string& boxsim, const std::string& cliPath, const std::string& dir,
+                   int n, TerminalRun& run) {
+  Line line;
+  if (!StartBoxes(boxsim, dir, n, line)) return false;
+  std::vector<std::string> argv = {cliPath, "--yes", "--timeout", "120"};
+  for (const std::string& p : line.devices) argv.insert(argv.end(), {"--port", p});
+  e2e::TerminalProcess cli(argv, dir, run.columns, run.rows);
+  auto screen = [&] {
+    testsupport::ScreenModel model(run.columns, run.rows);
+    model.Feed(cli.Screen());
+    return model;
+  };
+  const bool waiting = WaitUntil(
+      [&] {
+        for (auto& box : line.boxes) {
+          if (ReadText(box->err).find("device opened") == std::string::npos) return false;
+        }
+        // A table cut to a small terminal shows only some ports: their workers' state is
+        // then known from the Boxes.
+        return run.rows < n + 4 || Count(screen().Text(), "COM Port opened") >= n;
+      },
+      60);
+  if (!waiting) {
+    std::fprintf(stderr, "line on a terminal: the ports did not all open:\n%s%s\n",
+                 cli.Screen().c_str(), cli.Stderr().c_str());
+    return false;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::size_t before = cli.Screen().size();
+  const int scrolledBefore = screen().Scrolled();
+  for (auto& box : line.boxes) ::kill(box->pid, SIGUSR1);
+  const auto e = cli.Wait(std::chrono::seconds(180));
+  if (!e) {
+    std::fprintf(stderr, "line on a terminal: the line did not end\n");
+    return false;
+  }
+  run.status = e->status;
+  const std::string all = cli.Screen();
+  const std::string tail = all.substr(std::min(before, all.size()));
+  run.bytes = static_cast<double>(tail.size());
+  run.draws = CountMovesUp(tail);
+  run.rowsWritten = Count(tail, "\x1b[2K");
+  // Scrolling while the table shows; the summary after it may well scroll a small terminal.
+  testsupport::ScreenModel model(run.columns, run.rows);
+  model.Feed(all.substr(0, all.find("Summary:", before)));
+  run.scrolled = model.Scrolled() - scrolledBefore;
+  return true;
+}
+
+void ReportTerminal(const std::string& key, int n, const TerminalRun& run) {
+  std::printf(
+      "%d Boxes with the table on a %dx%d terminal (exit %d): %.0f bytes (%.0f a Box), %d "
+      "redraws, %d rows written (%.1f a Box), %d lines scrolled before the summary\n",
+      n, run.columns, run.rows, run.status, run.bytes, run.bytes / n, run.draws, run.rowsWritten,
+      static_cast<double>(run.rowsWritten) / n, run.scrolled);
+  bench::Result(key + ".columns", run.columns, "count");
+  bench::Result(key + ".rows", run.rows, "count");
+  bench::Result(key + ".bytes", run.bytes, "B");
+  bench::Result(key + ".bytes_per_box", run.bytes / n, "B");
+  bench::Result(key + ".draws", run.draws, "count");
+  bench::Result(key + ".rows_written", run.rowsWritten, "count");
+  bench::Result(key + ".rows_written_per_box", static_cast<double>(run.rowsWritten) / n, "count");
+  bench::Result(key + ".scrolled", run.scrolled, "count");
+}
+
 // Checks the flashes and the records of a line and reports it under `key`; false when a Box was
 // not erased and recorded.
 bool Report(const std::string& boxsim, const std::string& dir, const std::string& key,
@@ -283,8 +399,10 @@ bool Report(const std::string& boxsim, const std::string& dir, const std::string
               line.wallSeconds, line.status, line.wallSeconds / single.wallSeconds);
   std::printf("  flash images erased exactly in the user range: %d of %d\n", verified, n);
   std::printf("  record lines: %d, of which COMPLETE: %d\n", lines, complete);
-  std::printf("  CPU: parent %.0f ms, %d workers %.0f ms (%.1f ms each)\n", line.parentCpuMs, n,
-              line.workersCpuMs, line.workersCpuMs / n);
+  std::printf("  CPU: parent %.0f ms (%.1f ms a Box), %d workers %.0f ms (%.1f ms each)\n",
+              line.parentCpuMs, line.parentCpuMs / n, n, line.workersCpuMs, line.workersCpuMs / n);
+  std::printf("  memory while waiting: parent %ld kB, a worker %ld kB (at most %ld kB)\n",
+              line.parentRssKb, line.workerRssKb, line.workerRssMaxKb);
   std::printf(
       "  while every port waited for its Box (%.2f s): parent %ld wake-ups, %d workers "
       "(%d threads) %ld wake-ups\n",
@@ -295,6 +413,10 @@ bool Report(const std::string& boxsim, const std::string& dir, const std::string
   bench::Result(key + ".records", lines, "count");
   bench::Result(key + ".records_complete", complete, "count");
   bench::Result(key + ".parent_cpu", line.parentCpuMs, "ms");
+  bench::Result(key + ".parent_cpu_per_box", line.parentCpuMs / n, "ms");
+  bench::Result(key + ".parent_rss", static_cast<double>(line.parentRssKb), "kB");
+  bench::Result(key + ".worker_rss", static_cast<double>(line.workerRssKb), "kB");
+  bench::Result(key + ".worker_rss_max", static_cast<double>(line.workerRssMaxKb), "kB");
   bench::Result(key + ".workers_cpu", line.workersCpuMs, "ms");
   bench::Result(key + ".worker_cpu", line.workersCpuMs / n, "ms");
   bench::Result(key + ".idle.seconds", line.idleSeconds, "s");
@@ -321,38 +443,66 @@ int main(int argc, char** argv) {
   const std::string boxsim = absolute(bench::Option(argc, argv, "boxsim", ""));
   const std::string cliPath = absolute(bench::Option(argc, argv, "cli", ""));
   const int n = std::stoi(bench::Option(argc, argv, "boxes", quick ? "4" : "16"));
+  const int big = std::stoi(bench::Option(argc, argv, "big-boxes", quick ? "6" : "64"));
   const double idle = std::stod(bench::Option(argc, argv, "idle-seconds", quick ? "1" : "5"));
   if (boxsim.empty() || cliPath.empty() || n < 2) {
-    std::fprintf(stderr, "usage: bench_line --boxsim PATH --cli PATH [--boxes N>=2]\n");
+    std::fprintf(stderr,
+                 "usage: bench_line --boxsim PATH --cli PATH [--boxes N>=2] [--big-boxes M]\n");
     return 2;
   }
   const bool network = !e2e::Ser2net::Program().empty();
   const std::string dir = bench::MakeTempDir("line");
   int status = 0;
+  // A line of `count` Boxes on ptys and, where ser2net is, behind it; reported under `key`.
+  auto measure = [&](const std::string& key, int count, const Line& single) {
+    const std::string sub = dir + "/" + key;
+    Line local, served;
+    std::filesystem::create_directories(sub + "/local");
+    if (!RunLine(boxsim, cliPath, sub + "/local", count, idle, false, local) ||
+        !Report(boxsim, sub, key, "", local, single)) {
+      return false;
+    }
+    if (network) {
+      std::filesystem::create_directories(sub + "/served");
+      if (!RunLine(boxsim, cliPath, sub + "/served", count, idle, true, served) ||
+          !Report(boxsim, sub, key + ".net", " behind ser2net (rfc2217://)", served, single)) {
+        return false;
+      }
+    }
+    return true;
+  };
   {
-    Line single, local, served;
+    Line single;
     if (!RunLine(boxsim, cliPath, dir, 1, 0, false, single)) status = 1;
-    std::filesystem::create_directories(dir + "/local");
-    if (status == 0 && !RunLine(boxsim, cliPath, dir + "/local", n, idle, false, local)) status = 1;
     if (status == 0) {
       std::printf("one Box on its own: %.2f s from switch-on to the end (exit %d)\n",
                   single.wallSeconds, single.status);
       bench::Result("line.boxes", n, "count");
+      bench::Result("line.big.boxes", big, "count");
       bench::Result("line.single.wall", single.wallSeconds, "s");
       bench::Result("line.single.cpu", single.parentCpuMs + single.workersCpuMs, "ms");
-      if (single.status != 0 || !Report(boxsim, dir, "line", "", local, single)) status = 1;
+      if (single.status != 0 || !measure("line", n, single)) status = 1;
     }
-    // The same line with every Box behind a serial server on the loopback.
-    if (status == 0 && network) {
-      std::filesystem::create_directories(dir + "/served");
-      if (!RunLine(boxsim, cliPath, dir + "/served", n, idle, true, served) ||
-          !Report(boxsim, dir, "line.net", " behind ser2net (rfc2217://)", served, single)) {
-        status = 1;
-      }
-    } else if (!network) {
-      std::printf("ser2net is not installed: no line behind a serial server\n");
-    }
+    if (!network) std::printf("ser2net is not installed: no line behind a serial server\n");
     bench::Result("line.net.measured", network && status == 0 ? 1 : 0, "flag");
+    if (status == 0 && big >= 2 && !measure("line.big", big, single)) status = 1;
+    // The table on a terminal that holds it, and on one of 80 by 10 that does not.
+    for (const auto& [key, columns, rows] :
+         {std::tuple{"line.term", 160, n + 10}, std::tuple{"line.term.small", 80, 10}}) {
+      if (status != 0) break;
+      TerminalRun run;
+      run.columns = columns;
+      run.rows = rows;
+      const std::string sub = dir + "/" + key;
+      std::filesystem::create_directories(sub);
+      if (!RunOnTerminal(boxsim, cliPath, sub, n, run) || run.status != 0) {
+        std::fprintf(stderr, "line on a %dx%d terminal failed (exit %d)\n", columns, rows,
+                     run.status);
+        status = 1;
+        break;
+      }
+      ReportTerminal(key, n, run);
+    }
   }
   bench::RemoveTree(dir);
   return status;

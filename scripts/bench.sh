@@ -236,6 +236,12 @@ if [ "$have_line" = 1 ]; then
     line_row="$line_row
 | The same with every Box behind ser2net (\`rfc2217://\`) | all, none | $(r line.net.verified %.0f) of $(r line.boxes %.0f); $net_idle in $(r line.net.idle.seconds) s | $net_met |"
   fi
+  big_idle=$(r line.big.idle.parent_wakeups %.0f)/$(r line.big.idle.worker_wakeups %.0f)
+  big_met=$(met "$(r line.big.idle.parent_wakeups %.0f) == 0 && $(r line.big.idle.worker_wakeups %.0f) == 0 && $(r line.big.verified %.0f) == $(r line.big.boxes %.0f)")
+  term_met=$(met "$(r line.term.scrolled %.0f) == 0 && $(r line.term.small.scrolled %.0f) == 0")
+  line_row="$line_row
+| A line of $(r line.big.boxes %.0f) Boxes at once on ptys: every flash right; wake-ups while every port waits | all, none | $(r line.big.verified %.0f) of $(r line.big.boxes %.0f); $big_idle in $(r line.big.idle.seconds) s | $big_met |
+| The line's table on a terminal: lines scrolled while it shows ($(r line.term.columns %.0f)x$(r line.term.rows %.0f), and 80x10 with the ports not fitting) | none | $(r line.term.scrolled %.0f), $(r line.term.small.scrolled %.0f) | $term_met |"
 else
   line_row="| A line of 16 Boxes at once | all flashes right, no idle wake-ups | not measured | - |"
 fi
@@ -464,7 +470,7 @@ EOF
   fi
   if [ "$have_line" = 1 ]; then
     cat <<EOF
-## 6. A line of $(r line.boxes %.0f) Boxes at once
+## 6. A line of $(r line.boxes %.0f), and of $(r line.big.boxes %.0f), Boxes at once
 
 \`zanowipe-cli\` with $(r line.boxes %.0f) \`--port\` options and \`--record\`: each port in a worker
 process of its own (this program again, run with \`--worker\`), which sends its events to the
@@ -473,17 +479,31 @@ parent as JSON lines on a pipe and appends each Box's record to the file itself.
 its port opened, before all the Boxes are switched on at once (SIGUSR1), as a technician would
 switch on a bench of them. Then the same again with every Box behind a ser2net of its own
 (Debian's, on the loopback; the ports are \`rfc2217://127.0.0.1:PORT\`), when ser2net is
-installed.
+installed; and both again with $(r line.big.boxes %.0f) Boxes. Memory is each process's
+resident set (\`VmRSS\`) while every port waits.
 
-| What | On ptys | Behind ser2net |
-|---|---|---|
-| Flash images erased exactly in the user range (\`boxsim --verify-flash\`) | $(r line.verified %.0f) of $(r line.boxes %.0f) | $(r line.net.verified %.0f) of $(r line.boxes %.0f) |
-| Record lines / of them COMPLETE | $(r line.records %.0f) / $(r line.records_complete %.0f) | $(r line.net.records %.0f) / $(r line.net.records_complete %.0f) |
-| Wall time, switch-on to the line's end (one Box on its own, on a pty: $(r line.single.wall %.2f) s) | $(r line.wall %.2f) s ($(r line.wall_ratio %.2f)x) | $(r line.net.wall %.2f) s ($(r line.net.wall_ratio %.2f)x) |
-| CPU of the parent, start to end | $(r line.parent_cpu %.1f) ms | $(r line.net.parent_cpu %.1f) ms |
-| CPU of the $(r line.boxes %.0f) workers, start to end (one Box on its own, whole program: $(r line.single.cpu %.1f) ms) | $(r line.workers_cpu %.0f) ms ($(r line.worker_cpu %.1f) ms each) | $(r line.net.workers_cpu %.0f) ms ($(r line.net.worker_cpu %.1f) ms each) |
-| Wake-ups of the parent while every port waited for its Box | $(r line.idle.parent_wakeups %.0f) in $(r line.idle.seconds) s | $(r line.net.idle.parent_wakeups %.0f) in $(r line.net.idle.seconds) s |
-| The same, the $(r line.idle.workers %.0f) workers ($(r line.idle.worker_threads %.0f) threads) | $(r line.idle.worker_wakeups %.0f) | $(r line.net.idle.worker_wakeups %.0f) |
+| What | $(r line.boxes %.0f) on ptys | $(r line.boxes %.0f) behind ser2net | $(r line.big.boxes %.0f) on ptys | $(r line.big.boxes %.0f) behind ser2net |
+|---|---|---|---|---|
+| Flash images erased exactly in the user range (\`boxsim --verify-flash\`) | $(r line.verified %.0f) of $(r line.boxes %.0f) | $(r line.net.verified %.0f) of $(r line.boxes %.0f) | $(r line.big.verified %.0f) of $(r line.big.boxes %.0f) | $(r line.big.net.verified %.0f) of $(r line.big.boxes %.0f) |
+| Record lines / of them COMPLETE | $(r line.records %.0f) / $(r line.records_complete %.0f) | $(r line.net.records %.0f) / $(r line.net.records_complete %.0f) | $(r line.big.records %.0f) / $(r line.big.records_complete %.0f) | $(r line.big.net.records %.0f) / $(r line.big.net.records_complete %.0f) |
+| Wall time, switch-on to the line's end, and against one Box on its own on a pty ($(r line.single.wall %.2f) s) | $(r line.wall %.2f) s ($(r line.wall_ratio %.2f)x) | $(r line.net.wall %.2f) s ($(r line.net.wall_ratio %.2f)x) | $(r line.big.wall %.2f) s ($(r line.big.wall_ratio %.2f)x) | $(r line.big.net.wall %.2f) s ($(r line.big.net.wall_ratio %.2f)x) |
+| CPU of the parent, start to end (a Box) | $(r line.parent_cpu %.1f) ms ($(r line.parent_cpu_per_box %.1f) ms) | $(r line.net.parent_cpu %.1f) ms ($(r line.net.parent_cpu_per_box %.1f) ms) | $(r line.big.parent_cpu %.1f) ms ($(r line.big.parent_cpu_per_box %.1f) ms) | $(r line.big.net.parent_cpu %.1f) ms ($(r line.big.net.parent_cpu_per_box %.1f) ms) |
+| CPU of the workers, start to end, each (one Box on its own, whole program: $(r line.single.cpu %.1f) ms) | $(r line.worker_cpu %.1f) ms | $(r line.net.worker_cpu %.1f) ms | $(r line.big.worker_cpu %.1f) ms | $(r line.big.net.worker_cpu %.1f) ms |
+| Memory (resident) while every port waits: the parent / a worker (the largest) | $(r line.parent_rss %.0f) / $(r line.worker_rss %.0f) ($(r line.worker_rss_max %.0f)) kB | $(r line.net.parent_rss %.0f) / $(r line.net.worker_rss %.0f) ($(r line.net.worker_rss_max %.0f)) kB | $(r line.big.parent_rss %.0f) / $(r line.big.worker_rss %.0f) ($(r line.big.worker_rss_max %.0f)) kB | $(r line.big.net.parent_rss %.0f) / $(r line.big.net.worker_rss %.0f) ($(r line.big.net.worker_rss_max %.0f)) kB |
+| Wake-ups of the parent while every port waited for its Box | $(r line.idle.parent_wakeups %.0f) in $(r line.idle.seconds) s | $(r line.net.idle.parent_wakeups %.0f) in $(r line.net.idle.seconds) s | $(r line.big.idle.parent_wakeups %.0f) in $(r line.big.idle.seconds) s | $(r line.big.net.idle.parent_wakeups %.0f) in $(r line.big.net.idle.seconds) s |
+| The same, the workers (their threads) | $(r line.idle.worker_wakeups %.0f) ($(r line.idle.worker_threads %.0f)) | $(r line.net.idle.worker_wakeups %.0f) ($(r line.net.idle.worker_threads %.0f)) | $(r line.big.idle.worker_wakeups %.0f) ($(r line.big.idle.worker_threads %.0f)) | $(r line.big.net.idle.worker_wakeups %.0f) ($(r line.big.net.idle.worker_threads %.0f)) |
+
+The line of $(r line.boxes %.0f) on ptys once more with the parent's output on a terminal (a
+pseudo-terminal of the size given, TERM=xterm), from the switch-on to the line's end: what its
+table costs a Box.
+A redraw is one write that moves the cursor up into the table; each row it writes is erased
+first (\`CSI 2K\`), and only the rows that changed are written. Lines scrolled are counted on
+a model of the screen up to the summary that follows the table.
+
+| Terminal | Bytes (a Box) | Redraws | Rows written (a Box) | Lines scrolled |
+|---|---|---|---|---|
+| $(r line.term.columns %.0f)x$(r line.term.rows %.0f): every port has its row | $(r line.term.bytes %.0f) ($(r line.term.bytes_per_box %.0f)) | $(r line.term.draws %.0f) | $(r line.term.rows_written %.0f) ($(r line.term.rows_written_per_box %.1f)) | $(r line.term.scrolled %.0f) |
+| $(r line.term.small.columns %.0f)x$(r line.term.small.rows %.0f): where the ports do not fit, the busiest rows and a line for the rest | $(r line.term.small.bytes %.0f) ($(r line.term.small.bytes_per_box %.0f)) | $(r line.term.small.draws %.0f) | $(r line.term.small.rows_written %.0f) ($(r line.term.small.rows_written_per_box %.1f)) | $(r line.term.small.scrolled %.0f) |
 
 Wake-ups are the context switches of every thread of the parent and of each worker
 (\`/proc/PID/task/*/status\`) over the window. The parent sleeps in \`poll()\` on its workers'

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "app/cli/PortName.h"
 #include "app/cli/TextReport.h"
 #include "serial/driver/DeviceMap.h"
 
@@ -143,14 +144,15 @@ int Autopilot::Run() {
   }
   if (IsConsoleLikeDevice(device) && !options_.allowTtyS) {
     const std::string resolved = drv::CanonicalDeviceName(device);
-    return Finish(kExitUsage, port + " maps to " + device +
-                                  (resolved != device ? " (" + resolved + ")" : "") +
+    return Finish(kExitUsage, port + " maps to " + ShownName(device) +
+                                  (resolved != device ? " (" + ShownName(resolved) + ")" : "") +
                                   ", which may be the system console; not opening it "
                                   "(use --allow-ttyS if it is a real serial port)");
   }
   form_.cboCOM.UserSelect(options_.comIndex);
   WatchReceiving();
-  report_.PortChosen(port, device);
+  // The port as the user gave it: a path given is mapped to COM1, which is no name of theirs.
+  report_.PortChosen(options_.port, device);
 
   form_.cmdOpen.UserClick();
   backend_.ProcessMessages();

@@ -6,6 +6,7 @@
 #include "app/ConsoleLogic.h"
 #include "app/ReadBack.h"
 #include "app/cli/CliOptions.h"
+#include "app/cli/PortName.h"
 
 namespace cli {
 
@@ -123,8 +124,9 @@ std::string EncodeRecord(const BoxRecord& r) {
   j["start"] = IsoUtc(r.start);
   j["end"] = IsoUtc(r.end);
   j["host"] = r.host;
-  j["port"] = r.port;
-  j["device"] = r.device;
+  // As the terminal shows them; JSON would carry other bytes only as replacements.
+  j["port"] = ShownName(r.port);
+  j["device"] = ShownName(r.device);
   j["erase"] = r.withConfiguration ? "user data and configuration" : "user data";
   j["range"] = {{"first", first}, {"last", last}};
   j["command"] = r.command.empty() ? nlohmann::ordered_json(nullptr)

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "app/cli/LineRun.h"
+#include "app/cli/PortName.h"
 #include "serial/driver/DeviceMap.h"
 
 namespace cli {
@@ -44,40 +44,71 @@ std::optional<int> Seconds(const std::string& text, std::string& message, const 
   errno = 0;
   const long seconds = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || errno != 0 || seconds < 1 || seconds > 86400) {
-    message = name + " needs a number of seconds from 1 to 86400, not '" + text + "'";
+    message = name + " needs a number of seconds from 1 to 86400, not '" + ShownName(text) + "'";
     return std::nullopt;
   }
   return static_cast<int>(seconds);
 }
 
 // What --port names, or a message saying what is wrong.
-std::optional<PortChoice> Port(const std::string& given, bool allowTtyS, std::string& message) {
+std::optional<PortChoice> Port(const std::string& given, bool allowTtyS,
+                               const CliPlatform& platform, std::string& message) {
   PortChoice choice;
   choice.given = given;
   const int index = ComIndex(given);
+  const bool path = (!given.empty() && given[0] == '/') || IsNetworkPort(given);
   if (index >= 0) {
     choice.comIndex = index;
-  } else if ((!given.empty() && given[0] == '/') || IsNetworkPort(given)) {
+  } else if (path && platform.devicePaths) {
     choice.comIndex = 0;
     choice.devicePath = given;
   } else if (given.empty()) {
-    message = "--port needs COM1..COM8, a device path or a network port";
+    message = platform.devicePaths ? "--port needs COM1..COM8, a device path or a network port"
+                                   : "--port needs COM1..COM8";
+    return std::nullopt;
+  } else if (!platform.devicePaths) {
+    message = "--port takes COM1..COM8 here" +
+              std::string(path ? " (device paths and network ports are for Linux)" : "") +
+              ", not '" + ShownName(given) + "'";
     return std::nullopt;
   } else {
     message =
         "--port takes COM1..COM8, a device path or a network port (rfc2217://HOST:PORT, "
         "tcp://HOST:PORT), not '" +
-        given + "'";
+        ShownName(given) + "'";
     return std::nullopt;
   }
   if (!choice.devicePath.empty() && IsConsoleLikeDevice(choice.devicePath) && !allowTtyS) {
     const std::string device = drv::CanonicalDeviceName(choice.devicePath);
-    message = "refusing " + choice.devicePath +
-              (device != choice.devicePath ? " (" + device + ")" : "") +
+    message = "refusing " + ShownName(choice.devicePath) +
+              (device != choice.devicePath ? " (" + ShownName(device) + ")" : "") +
               ": /dev/ttyS* may be the system console (use --allow-ttyS if it is not)";
     return std::nullopt;
   }
   return choice;
+}
+
+// The options that take no value; the parser would read "--yes=maybe" as a value to convert,
+// and say so in its own words.
+const char* const kFlags[] = {"-h",           "--help",        "-y",      "--yes",
+                              "-q",           "--quiet",       "--loop",  "--include-config",
+                              "--allow-ttyS", "--no-readback", "--worker"};
+
+// "--yes=maybe": a message saying that the option takes no value; empty for anything else.
+std::string ValueOnAFlag(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") break;
+    const std::size_t equals = arg.find('=');
+    if (arg.size() < 2 || arg[0] != '-' || equals == std::string::npos) continue;
+    const std::string name = arg.substr(0, equals);
+    for (const char* flag : kFlags) {
+      if (name == flag) {
+        return name + " takes no value, not '" + ShownName(arg.substr(equals + 1)) + "'";
+      }
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -86,9 +117,11 @@ bool IsConsoleLikeDevice(const std::string& device) {
   return drv::CanonicalDeviceName(device).rfind("/dev/ttyS", 0) == 0;
 }
 
-std::string CliHelpText() {
-  std::string text =
-      R"(Usage: zanowipe-cli [--port PORT]... [--include-config] [--yes] [--timeout SECONDS]
+std::string CliHelpText(const CliPlatform& platform) {
+  const bool paths = platform.devicePaths;
+  const bool several = platform.severalPorts;
+  std::string text = std::string("Usage: zanowipe-cli [--port PORT]") + (several ? "..." : "") +
+                     R"( [--include-config] [--yes] [--timeout SECONDS]
                     [--stall SECONDS] [--loop] [--record FILE] [--no-readback]
 
 Erases the user data of a Box over its serial console, the way the window does it, without a
@@ -97,23 +130,35 @@ erase command line, waits for the console to come back, reads the erased range b
 console's crc32 command and closes the port. The result is COMPLETE only when the range read
 back erased; FAILED when it did not or the Box reported a failure; UNVERIFIED when the console
 could not read it back. Every status text and state word is printed with the time since the
-start. Zanowipe.ini in the current directory is read for its [PORTS] section and never written.
-
+start. )";
+  text += paths ? "Zanowipe.ini in the current directory is read for its [PORTS] section and "
+                  "never written.\n"
+                : "Zanowipe.ini is never written.\n";
+  if (several) {
+    text += R"(
 With several ports, each runs its own erase at the same time in a process of its own. On a
-terminal a table shows one row per port and is redrawn when something changes; otherwise
-each change is one line that starts with the port.
-
+terminal a table shows one row per port and is redrawn where something changes; otherwise
+(also with TERM=dumb) each change is one line that starts with the port.
+)";
+  }
+  text += R"(
 Options:
-  --port PORT          COM1..COM8 (mapped to devices by Zanowipe.ini's [PORTS] section in the
+)";
+  if (paths) {
+    text +=
+        R"(  --port PORT          COM1..COM8 (mapped to devices by Zanowipe.ini's [PORTS] section in the
                        current directory; default /dev/ttyUSB0../dev/ttyUSB7), a device path
                        such as /dev/ttyUSB0 or /dev/pts/3, or a serial server's network port:
                        rfc2217://HOST:PORT (RFC 2217, e.g. ser2net's telnet(rfc2217)) or
                        tcp://HOST:PORT (raw TCP: the server's own line settings apply), an
-                       IPv6 host in brackets ([::1]:PORT) (default COM1). Give it again for
-                       each further port)";
-  if (!SeveralPortsSupported()) text += " (not on Windows: one port at a time)";
-  text += R"(
-  --include-config     erase the configuration as well ("Include configuration")
+                       IPv6 host in brackets ([::1]:PORT) (default COM1).)";
+  } else {
+    text += R"(  --port PORT          COM1..COM8, the system's serial ports (default COM1); a serial
+                       server's network port through the COM port its redirector makes.)";
+  }
+  text += several ? " Give it again for\n                       each further port\n"
+                  : "\n                       One port at a time\n";
+  text += R"(  --include-config     erase the configuration as well ("Include configuration")
   -y, --yes            do not ask for confirmation before erasing
   --timeout SECONDS    give up after SECONDS (default: wait as long as it takes); with --loop,
                        counted for each Box from its first word
@@ -122,22 +167,31 @@ Options:
                        or any real UART, reports nothing: without this (or --timeout) the
                        run then waits for ever.
   --loop               after a Box has ended (COMPLETE or not), open the port again and wait
-                       for the next Box, until Ctrl-C; then print a summary for each port
-  --record FILE        append one line of JSON to FILE for every Box: when, where, which
+                       for the next Box, until Ctrl-C; then print a summary)";
+  text += several ? " for each port\n" : "\n";
+  text +=
+      R"(  --record FILE        append one line of JSON to FILE for every Box: when, where, which
                        erase, what was sent, what the Box said, the result. Each line is
                        written whole or not at all, and flushed to the disk
   --no-readback        do not read the erased range back (for Boxes whose console has no
                        crc32 command): the prompt after the erase line ends the erase, the
                        result says "not verified" and the record states it. A Box that reports
                        a failure is still FAILED
-  --allow-ttyS         allow a /dev/ttyS* device, which is refused by default because on many
+)";
+  if (paths) {
+    text +=
+        R"(  --allow-ttyS         allow a /dev/ttyS* device, which is refused by default because on many
                        machines /dev/ttyS0 is the system console (links are followed). A device
                        that is an active system console is never opened.
-  -q, --quiet          print only errors and the results
+)";
+  }
+  text += R"(  -q, --quiet          print only errors and the results
   -h, --help           this text
 
-Exit status (with several ports, the highest of theirs):
-  0    COMPLETE: the erased range read back erased (with --no-readback: the erase ran and the
+Exit status)";
+  text += several ? " (with several ports, the highest of theirs):\n" : ":\n";
+  text +=
+      R"(  0    COMPLETE: the erased range read back erased (with --no-readback: the erase ran and the
        Box reported no failure)
   1    a port error (the port did not open, a transfer failed) or the device went away
   2    bad arguments
@@ -150,13 +204,17 @@ Exit status (with several ports, the highest of theirs):
   return text;
 }
 
-CliParse ParseCliOptions(int argc, char** argv) {
+CliParse ParseCliOptions(int argc, char** argv, const CliPlatform& platform) {
   CliParse result;
   auto fail = [&](const std::string& message) {
     result.message = "zanowipe-cli: " + message + " (see --help)\n";
     result.exitCode = kExitUsage;
     return result;
   };
+
+  if (const std::string message = ValueOnAFlag(argc, argv); !message.empty()) {
+    return fail(message);
+  }
 
   CliOptions o;
   std::vector<std::string> ports;
@@ -166,6 +224,9 @@ CliParse ParseCliOptions(int argc, char** argv) {
   app.set_help_flag();
   // Unknown arguments are named in this program's own words.
   app.allow_extras();
+  // A value such as /dev/ttyUSB0 or /tmp/erased.jsonl is a value, not a "/option" (which the
+  // parser would otherwise take it for on Windows).
+  app.allow_windows_style_options(false);
   // Every option that takes a value may also come without one, so that its absence is reported
   // by the checks below rather than in the parser's words.
   auto valued = [&](const char* name, auto store) {
@@ -188,15 +249,19 @@ CliParse ParseCliOptions(int argc, char** argv) {
   app.add_flag("--worker", o.worker);
   try {
     app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return fail(e.what());
+  } catch (const CLI::ParseError&) {
+    // Values on flags are caught above and everything else is an extra: nothing is left that
+    // the parser could refuse, but its words would not be this program's.
+    return fail("the arguments cannot be read");
   }
   if (help) {
-    result.message = CliHelpText();
+    result.message = CliHelpText(platform);
     result.exitCode = kExitComplete;
     return result;
   }
-  if (!app.remaining().empty()) return fail("unknown argument '" + app.remaining().front() + "'");
+  if (!app.remaining().empty()) {
+    return fail("unknown argument '" + ShownName(app.remaining().front()) + "'");
+  }
 
   for (auto [text, name, store] : {std::tuple{&timeout, "--timeout", &o.timeoutSeconds},
                                    std::tuple{&stall, "--stall", &o.stallSeconds}}) {
@@ -214,11 +279,11 @@ CliParse ParseCliOptions(int argc, char** argv) {
   if (ports.empty()) ports.push_back("COM1");
   for (const std::string& given : ports) {
     std::string message;
-    std::optional<PortChoice> choice = Port(given, o.allowTtyS, message);
+    std::optional<PortChoice> choice = Port(given, o.allowTtyS, platform, message);
     if (!choice) return fail(message);
     o.ports.push_back(*choice);
   }
-  if (o.ports.size() > 1 && !SeveralPortsSupported()) {
+  if (o.ports.size() > 1 && !platform.severalPorts) {
     return fail("several ports at once are not available on this platform; give one --port");
   }
   if (o.worker && o.ports.size() != 1) return fail("a worker runs exactly one port");

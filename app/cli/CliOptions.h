@@ -55,8 +55,16 @@ struct CliParse {
   int exitCode = 0;
 };
 
-CliParse ParseCliOptions(int argc, char** argv);
-std::string CliHelpText();
+// What the command line offers where it runs: the help text tells only what holds there, and
+// a port this build cannot use is refused before anything is asked or opened.
+struct CliPlatform {
+  bool devicePaths = true;   // device paths, network ports, the [PORTS] map, --allow-ttyS
+  bool severalPorts = true;  // several --port at once, in worker processes
+};
+CliPlatform ThisPlatform();
+
+CliParse ParseCliOptions(int argc, char** argv, const CliPlatform& platform = ThisPlatform());
+std::string CliHelpText(const CliPlatform& platform = ThisPlatform());
 // Whether a device is one that this program will not open unasked: on many machines
 // /dev/ttyS0 is the system console, and nothing tells the ttyS devices apart. Judged on the
 // device the name leads to, so a link or a roundabout spelling of the path does not hide it.

@@ -1,5 +1,7 @@
 #include "app/cli/EventReport.h"
 
+#include "app/cli/PortName.h"
+
 namespace cli {
 
 void EventReport::Emit(const WorkerEvent& event) {
@@ -27,8 +29,9 @@ void EventReport::Progressed(const app::RunProgress& progress) {
 void EventReport::PortChosen(const std::string& port, const std::string& device) {
   WorkerEvent e;
   e.kind = WorkerEvent::Kind::Port;
-  e.port = port;
-  e.device = device;
+  // Escaped here: the stream is JSON, which would carry other bytes only as replacements.
+  e.port = ShownName(port);
+  e.device = ShownName(device);
   Emit(e);
 }
 

@@ -1,6 +1,8 @@
-// The ports of a line shown together, from their workers' events. On a terminal, a table with
-// one row per port, drawn again only when what it shows has changed; otherwise one line per
-// change, starting with the port; quiet, only each Box's result and the summary.
+// The ports of a line shown together, from their workers' events. On a terminal that can move
+// its cursor, a table fitted to the terminal (LineTable) in which only the lines that changed
+// are written again; otherwise one line per change, starting with the port; quiet, only each
+// Box's result and the summary. Whatever a worker or the parent has to say goes under the
+// table while it shows, and to the error stream when the line ends.
 #pragma once
 
 #include <iosfwd>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/EventStream.h"
+#include "app/cli/LineTable.h"
 
 namespace cli {
 
@@ -15,21 +18,30 @@ class LineView {
  public:
   enum class Mode { Table, Lines, Quiet };
 
-  LineView(std::ostream& out, std::ostream& err, Mode mode, std::vector<std::string> ports);
+  // A table only where standard output is a terminal that is known to take cursor movement:
+  // TERM set, and not "dumb".
+  static Mode ChooseMode(bool quiet, bool outputIsTerminal, const char* term);
+
+  // ports: as given (shown escaped); started: the wall-clock time of the start ("09:30:12"),
+  // named in the totals line.
+  LineView(std::ostream& out, std::ostream& err, Mode mode, const std::vector<std::string>& ports,
+           std::string started = std::string());
 
   // An event of port i's worker, received `now` seconds after the start.
   void Apply(std::size_t i, const WorkerEvent& event, double now);
-  // Something the parent has to say about port i's worker (it died, it sent nonsense).
+  // Something the parent has to say about port i (its worker died, it sent nonsense): shown in
+  // its row and under the table at once, and on the error stream.
   void Problem(std::size_t i, const std::string& text, double now);
 
-  // Table: draws it if what it would show differs from what it showed last; true when it drew.
-  // columns: the terminal's width (lines are cut to it, so none wraps and the redraw stays put).
-  bool Draw(double now, int columns);
-  // Table: when the shown time of a running step next changes, or a negative number when no
-  // port is in a step whose time runs (all of them wait for a Box, or have ended).
+  // Table: writes what differs from what the terminal shows (every line after a resize); true
+  // when it wrote.
+  bool Draw(double now, TerminalSize size);
+  // Table: when the shown time of a running step next changes (on the line's whole seconds, so
+  // that all the running ports tick together), or a negative number when no port is in a step
+  // whose time runs (all of them wait for a Box, or have ended).
   double NextTick(double now) const;
-  // The last table, then what went wrong and the counts for each port.
-  void Finish(double now, int columns);
+  // The last table, then what went wrong, the counts for each port and the totals.
+  void Finish(double now, TerminalSize size);
 
   int Frames() const { return frames_; }
   // Port i's counts as the view knows them.
@@ -39,26 +51,35 @@ class LineView {
 
  private:
   struct Row {
-    std::string port, device;
+    std::string port, device;  // shown forms
     app::RunStep step = app::RunStep::Prepared;
     std::string status, state;
     double stepSince = 0;
+    double changedAt = 0;
     int done = 0, failed = 0, unverified = 0;
-    std::string last;  // how the last Box ended
+    std::string last;        // how the last counted Box ended
+    std::string pending;     // how the last Box ended, until it is counted
+    std::string pendingWhy;  // and the run's last word
     bool ended = false;
   };
 
   void Say(std::size_t i, const std::string& text, double now);
   void Complain(std::size_t i, const std::string& text);
-  std::vector<std::string> TableLines(double now, int columns) const;
+  std::string TotalsLine() const;
+  std::vector<std::string> Compose(double now, TerminalSize size);
   static bool StepTimeRuns(app::RunStep step);
 
   std::ostream& out_;
   std::ostream& err_;
   Mode mode_;
+  std::string started_;
   std::vector<Row> rows_;
-  std::vector<std::string> shown_;  // the table as last drawn
-  std::vector<std::string> later_;  // table mode: messages printed when the line ends
+  LineTable table_;
+  double lastBoxAt_ = 0;               // when the last Box was counted
+  std::vector<std::string> shown_;     // the lines the terminal shows
+  TerminalSize shownSize_;             // the size they were written for
+  std::vector<PortMessage> messages_;  // table mode: the newest, shown under it
+  std::vector<std::string> later_;     // table mode: printed when the line ends
   int frames_ = 0;
 };
 

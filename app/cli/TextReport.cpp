@@ -1,11 +1,23 @@
 #include "app/cli/TextReport.h"
 
 #include <cstdio>
+#include <limits>
 #include <ostream>
 
+#include "app/ConsoleReply.h"
 #include "app/cli/CliOptions.h"
+#include "app/cli/PortName.h"
 
 namespace cli {
+
+namespace {
+
+// A device's words may reach these texts; the terminal gets them printable.
+std::string Shown(const std::string& text) {
+  return app::ShownText(text, std::numeric_limits<std::size_t>::max());
+}
+
+}  // namespace
 
 TextReport::TextReport(std::ostream& out, std::ostream& err, bool quiet, bool summary)
     : out_(out),
@@ -23,19 +35,20 @@ void TextReport::Print(const std::string& line) {
 }
 
 void TextReport::Progressed(const app::RunProgress& progress) {
-  // A handler may set the same text again; the printout shows changes.
+  // A handler may set the same text again; the printout shows changes. A new Box's window
+  // starts with none: that is no news.
   if (progress.status != lastStatus_) {
     lastStatus_ = progress.status;
-    Print("status: " + progress.status);
+    if (!progress.status.empty()) Print("status: " + Shown(progress.status));
   }
   if (progress.state != lastState_) {
     lastState_ = progress.state;
-    Print("state:  " + progress.state);
+    if (!progress.state.empty()) Print("state:  " + Shown(progress.state));
   }
 }
 
 void TextReport::PortChosen(const std::string& port, const std::string& device) {
-  port_ = port + (device != port ? " (" + device + ")" : std::string());
+  port_ = ShownName(port) + (device != port ? " (" + ShownName(device) + ")" : std::string());
   Print("port:   " + port_);
 }
 
@@ -49,11 +62,11 @@ void TextReport::PortClosed() {
 }
 
 void TextReport::ErrorBox(const std::string& caption, const std::string& text) {
-  err_ << "zanowipe-cli: error box [" << caption << "]: " << text << std::endl;
+  err_ << "zanowipe-cli: error box [" << Shown(caption) << "]: " << Shown(text) << std::endl;
 }
 
 void TextReport::Problem(const std::string& text) {
-  err_ << "zanowipe-cli: " << text << std::endl;
+  err_ << "zanowipe-cli: " << Shown(text) << std::endl;
 }
 
 void TextReport::Finished(int status, const std::string& message) {
@@ -63,9 +76,9 @@ void TextReport::Finished(int status, const std::string& message) {
   if (message.empty()) return;
   // A result, whatever it is, is the run's output; anything else that ended it is an error.
   if (status == kExitComplete || status == kExitFailed || status == kExitUnverified) {
-    out_ << message << std::endl;
+    out_ << Shown(message) << std::endl;
   } else {
-    err_ << "zanowipe-cli: " << message << std::endl;
+    err_ << "zanowipe-cli: " << Shown(message) << std::endl;
   }
 }
 

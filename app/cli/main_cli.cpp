@@ -9,6 +9,7 @@
 #include "app/cli/EventReport.h"
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/LineRun.h"
+#include "app/cli/PortName.h"
 #include "app/cli/PortRun.h"
 #include "app/cli/RecordFile.h"
 #include "app/cli/TextReport.h"
@@ -19,7 +20,9 @@ namespace {
 
 bool Confirm(const cli::CliOptions& options) {
   std::string ports;
-  for (const cli::PortChoice& p : options.ports) ports += (ports.empty() ? "" : ", ") + p.given;
+  for (const cli::PortChoice& p : options.ports) {
+    ports += (ports.empty() ? "" : ", ") + cli::ShownName(p.given);
+  }
   std::cout << "Erase user data on the " << (options.ports.size() > 1 ? "Boxes" : "Box") << " at "
             << ports << (options.loop ? ", one Box after another" : "") << "? [y/N] " << std::flush;
   std::string answer;

@@ -11,11 +11,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 namespace e2e {
 
 TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, const std::string& workDir,
-                                 int columns, int rows) {
+                                 int columns, int rows, const std::string& term) {
   static int serial = 0;
   errPath_ =
       workDir + "/.term" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".err";
@@ -29,6 +30,16 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, const std
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // What the child makes of the terminal does not depend on where the tests run. Made before
+  // fork(): the child may only call exec then.
+  std::vector<std::string> vars;
+  for (char** v = environ; *v != nullptr; ++v) {
+    if (std::string_view(*v).rfind("TERM=", 0) != 0) vars.emplace_back(*v);
+  }
+  if (!term.empty()) vars.push_back("TERM=" + term);
+  std::vector<char*> env;
+  for (std::string& v : vars) env.push_back(v.data());
+  env.push_back(nullptr);
   start_ = std::chrono::steady_clock::now();
   pid_ = ::fork();
   if (pid_ == 0) {
@@ -48,7 +59,7 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, const std
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), env.data());
     ::_exit(127);
   }
   reader_ = std::thread([this] {
@@ -119,6 +130,15 @@ std::optional<ExitInfo> TerminalProcess::Wait(std::chrono::milliseconds limit) {
 
 void TerminalProcess::Signal(int signo) {
   if (pid_ > 0 && !exit_) ::kill(pid_, signo);
+}
+
+void TerminalProcess::Resize(int columns, int rows) {
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = static_cast<unsigned short>(rows);
+  ::ioctl(master_, TIOCSWINSZ, &size);
+  // The terminal is not the child's controlling terminal, so the kernel tells nobody.
+  Signal(SIGWINCH);
 }
 
 }  // namespace e2e

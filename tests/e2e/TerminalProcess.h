@@ -1,6 +1,6 @@
 // A child process whose standard output is a terminal (the slave of a pseudo-terminal of a
-// chosen size), as when a person runs it; everything it draws is collected from the master by a
-// thread of its own, so the child never blocks on a full terminal.
+// chosen size and TERM), as when a person runs it; everything it draws is collected from the
+// master by a thread of its own, so the child never blocks on a full terminal.
 #pragma once
 
 #include <sys/types.h>
@@ -19,8 +19,9 @@ namespace e2e {
 
 class TerminalProcess {
  public:
+  // term: the child's TERM (empty: left out of its environment).
   TerminalProcess(const std::vector<std::string>& argv, const std::string& workDir, int columns,
-                  int rows);
+                  int rows, const std::string& term = "xterm");
   ~TerminalProcess();
   TerminalProcess(const TerminalProcess&) = delete;
   TerminalProcess& operator=(const TerminalProcess&) = delete;
@@ -32,6 +33,8 @@ class TerminalProcess {
   // Waits up to `limit`; empty when the child still runs.
   std::optional<ExitInfo> Wait(std::chrono::milliseconds limit);
   void Signal(int signo);
+  // The terminal takes a new size, and the child is told (SIGWINCH), as a window resized would.
+  void Resize(int columns, int rows);
 
  private:
   pid_t pid_ = -1;

@@ -18,7 +18,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <optional>
 #include <vector>
@@ -73,10 +75,23 @@ pid_t StartWorker(const Spawn& spawn, const sigset_t& childMask, int& readFd) {
   return pid;
 }
 
-int TerminalColumns() {
+// Asked again at every draw: a resize (SIGWINCH, watched with the other signals) wakes the
+// loop, and the draw that ends its round sees the new size.
+TerminalSize SizeOfTerminal() {
   winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return {};
+  TerminalSize shown;
+  if (size.ws_col > 0) shown.columns = size.ws_col;
+  shown.rows = size.ws_row;
+  return shown;
+}
+
+std::string ClockNow() {
+  const std::time_t t = std::time(nullptr);
+  std::tm local{};
+  char text[16] = "";
+  if (::localtime_r(&t, &local) != nullptr) std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
 }
 
 }  // namespace
@@ -98,7 +113,7 @@ int RunLine(const CliOptions& options) {
   // Signals arrive as reads on a descriptor that poll() watches with the pipes.
   sigset_t watched, previous;
   sigemptyset(&watched);
-  for (int s : {SIGINT, SIGTERM, SIGCHLD}) sigaddset(&watched, s);
+  for (int s : {SIGINT, SIGTERM, SIGCHLD, SIGWINCH}) sigaddset(&watched, s);
   if (::sigprocmask(SIG_BLOCK, &watched, &previous) != 0) return kExitPortError;
   const int signals = ::signalfd(-1, &watched, SFD_CLOEXEC);
   if (signals < 0) {
@@ -109,10 +124,9 @@ int RunLine(const CliOptions& options) {
 
   std::vector<std::string> names;
   for (const PortChoice& p : options.ports) names.push_back(p.given);
-  const LineView::Mode mode = options.quiet                  ? LineView::Mode::Quiet
-                              : ::isatty(STDOUT_FILENO) != 0 ? LineView::Mode::Table
-                                                             : LineView::Mode::Lines;
-  LineView view(std::cout, std::cerr, mode, names);
+  const LineView::Mode mode =
+      LineView::ChooseMode(options.quiet, ::isatty(STDOUT_FILENO) != 0, std::getenv("TERM"));
+  LineView view(std::cout, std::cerr, mode, names, ClockNow());
 
   std::vector<Worker> workers(options.ports.size());
   for (std::size_t i = 0; i < workers.size(); ++i) {
@@ -127,7 +141,7 @@ int RunLine(const CliOptions& options) {
       view.Problem(i, std::string("cannot start a worker: ") + std::strerror(errno), now());
     }
   }
-  if (mode == LineView::Mode::Table) view.Draw(now(), TerminalColumns());
+  if (mode == LineView::Mode::Table) view.Draw(now(), SizeOfTerminal());
 
   bool interrupted = false;
   double killAt = -1;
@@ -251,13 +265,13 @@ int RunLine(const CliOptions& options) {
       }
     }
     for (std::size_t i = 0; i < workers.size(); ++i) conclude(i);
-    if (mode == LineView::Mode::Table) view.Draw(now(), TerminalColumns());
+    if (mode == LineView::Mode::Table) view.Draw(now(), SizeOfTerminal());
   }
 
   int worst = kExitComplete;
   for (const Worker& w : workers) worst = std::max(worst, w.status.value_or(kExitPortError));
   if (interrupted) worst = std::max(worst, static_cast<int>(kExitInterrupted));
-  view.Finish(now(), mode == LineView::Mode::Table ? TerminalColumns() : 0);
+  view.Finish(now(), mode == LineView::Mode::Table ? SizeOfTerminal() : TerminalSize{});
   ::close(signals);
   ::sigprocmask(SIG_SETMASK, &previous, nullptr);
   return worst;
