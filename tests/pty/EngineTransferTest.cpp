@@ -52,6 +52,20 @@ TEST_F(TtyTransfers, AWriteThatCannotFinishInTimeSucceedsWithWhatWentOut) {
   EXPECT_TRUE(std::equal(received.begin(), received.end(), big.begin()));
 }
 
+TEST_F(TtyTransfers, AWriteTimeoutBeyondTheClockIsNoDeadline) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 100, drv::kMaxDword - 1, 0));
+  // More than the pty takes at once; its product with the multiplier, in the clock's
+  // nanoseconds, would wrap into the past.
+  std::vector<std::uint8_t> big(200467, 'w');
+  Transfer t;
+  std::uint32_t done = 0;
+  ASSERT_FALSE(D().WriteFile(h_, big.data(), static_cast<std::uint32_t>(big.size()), &done, &t.ov));
+  EXPECT_FALSE(t.WaitDone(Ms(300))) << "completed with " << Finish(t).count << " bytes";
+  ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeTxAbort | drv::kPurgeTxClear));
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  EXPECT_EQ(Finish(t).error, drv::kErrorOperationAborted);
+}
+
 TEST_F(TtyTransfers, APendingWriteFinishesWhenTheOtherSideReads) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 0, 0, 0));
   std::vector<std::uint8_t> big(256 * 1024, 'w');

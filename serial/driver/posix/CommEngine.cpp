@@ -244,7 +244,7 @@ bool CommPort::TopUpFromLine() {
 
 void CommPort::StartRead(PendingRead& r, Clock::time_point now) {
   r.started = true;
-  if (r.plan.totalMs) r.totalDeadline = now + std::chrono::milliseconds(*r.plan.totalMs);
+  if (r.plan.totalMs) r.totalDeadline = DeadlineAfter(now, *r.plan.totalMs);
 }
 
 bool CommPort::ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const {
@@ -293,7 +293,7 @@ void CommPort::ServeReads(Clock::time_point now) {
 
 void CommPort::StartWrite(PendingWrite& w, Clock::time_point now) {
   w.started = true;
-  if (w.totalMs) w.deadline = now + std::chrono::milliseconds(*w.totalMs);
+  if (w.totalMs) w.deadline = DeadlineAfter(now, *w.totalMs);
 }
 
 void CommPort::PushWrites(Clock::time_point now) {
