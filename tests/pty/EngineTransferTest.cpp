@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "tests/pty/EngineFixture.h"
+#include "tests/pty/TtyCallsOverride.h"
 
 namespace {
 
@@ -171,6 +172,53 @@ TEST_P(Transfers, AFullQueueLeavesBytesInTheKernelAndLosesNone) {
   EXPECT_EQ(errors, 0u) << "nothing overflowed";
 }
 
+// cbInQue is what reads can have: data only, never the line's encoding of it (a marked tty
+// doubles 0xFF, Telnet escapes it as IAC IAC), even when most of it lies beyond a full queue;
+// a read of exactly that many bytes that waits for its count completes.
+void ExpectTheCountBeyondAFullQueueIsData(drv::Handle h, PtyPair& pty) {
+  ASSERT_TRUE(D().SetupComm(h, 64, 64));
+  const std::vector<std::uint8_t> sent(200, 0xFF);
+  pty.Send(sent);
+  drv::ComStat stat;
+  std::uint32_t errors = 0;
+  const auto start = SteadyClock::now();
+  do {
+    ASSERT_TRUE(D().ClearCommError(h, &errors, &stat));
+  } while (stat.cbInQue < sent.size() && ElapsedMs(start) < 3000);
+  EXPECT_EQ(stat.cbInQue, sent.size()) << "200 bytes of 0xFF behind a 64-byte queue";
+  ASSERT_TRUE(D().SetCommTimeouts(h, Timeouts(0, 0, 0)));
+  std::vector<std::uint8_t> buf(stat.cbInQue);
+  std::uint32_t done = 0;
+  Transfer t;
+  if (!D().ReadFile(h, buf.data(), stat.cbInQue, &done, &t.ov)) {
+    ASSERT_EQ(D().GetLastError(), drv::kErrorIoPending);
+  }
+  const bool completed = t.WaitDone(Ms(3000));
+  if (!completed) {
+    ASSERT_TRUE(D().PurgeComm(h, drv::kPurgeRxAbort));  // before buf goes
+  }
+  ASSERT_TRUE(completed) << "a read of cbInQue bytes waiting for its count";
+  EXPECT_EQ(buf, std::vector<std::uint8_t>(buf.size(), 0xFF));
+}
+
+TEST_P(Transfers, TheCountBeyondAFullQueueIsDataOnly) {
+  ExpectTheCountBeyondAFullQueueIsData(h_, pty_);
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, Transfers, EveryLine(), LineName);
+
+// A pty set up as a tty whose line errors are marked in-band, as a real serial port is.
+bool NotAPseudoTerminal(int) {
+  return false;
+}
+class MarkedTty : public TtyEngineTest {
+ protected:
+  MarkedTty() { drv::posix::Tty().isPseudoTerminal = &NotAPseudoTerminal; }
+  TtyCallsOverride restore_;  // after the port has closed
+};
+
+TEST_F(MarkedTty, TheCountBeyondAFullQueueIsDataOnly) {
+  ExpectTheCountBeyondAFullQueueIsData(h_, pty_);
+}
 
 }  // namespace

@@ -192,14 +192,14 @@ int CommPort::PollTimeoutMs(Clock::time_point now) const {
 
 // ---- receive ----
 
-void CommPort::PullFromLine() {
+void CommPort::PullFromLine(std::uint32_t beyond) {
   ServeReads(Clock::now());
   if (lineDrained_ || stopping_) return;
   std::uint8_t chunk[4096];
   for (;;) {
     // A line never yields more bytes than it reads, nor decoding more than it is given, so
     // reading at most the free space can never overflow the queue.
-    const std::uint32_t room = rx_.Free();
+    const std::uint32_t room = rx_.Free(beyond);
     if (room == 0) return;
     const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
     if (in.bytes > 0) {

@@ -17,6 +17,8 @@ namespace {
 
 // Larger receive queues are refused like an allocation the driver cannot make.
 constexpr std::uint32_t kLargestQueue = 64u << 20;
+// What ClearCommError takes in beyond a full queue to count it: a tty's input buffer.
+constexpr std::uint32_t kLookBeyondAFullQueue = 4096;
 constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
 constexpr std::uint32_t kAllPurgeFlags =
     kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
@@ -247,11 +249,15 @@ std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::
 std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   std::lock_guard lock(m_);
   if (closed_) return kErrorInvalidHandle;
+  // cbInQue counts what reads can have, decoded: the kernel's count would include a marked tty's
+  // doubled 0xFF and a server's Telnet escapes and notifications. So what the line holds is
+  // taken in first, up to one chunk beyond a full queue, so that a full queue still shows that
+  // more has come; what lies further stays with the line, held back by its flow control.
   // Asked first: the status of an empty line is read without a read() (a handler's
   // BytesWaiting, right after the lead took in what woke it).
   const bool linePending = !lineDrained_ && (line_->InputHeld() || line_->InputPending());
   if (linePending) {
-    PullFromLine();
+    PullFromLine(kLookBeyondAFullQueue);
   } else {
     ServeReads(Clock::now());
   }
@@ -259,8 +265,7 @@ std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   errors_ = 0;
   if (stat) {
     stat->Flags = 0;
-    const std::uint32_t kernelIn = lineDrained_ || !linePending ? 0 : line_->InputWaiting();
-    stat->cbInQue = static_cast<std::uint32_t>(rx_.Size()) + kernelIn;
+    stat->cbInQue = static_cast<std::uint32_t>(rx_.Size());
     std::uint32_t unsent = 0;
     for (const auto& w : writes_) unsent += w.count - w.written;
     std::uint32_t kernelOut = 0;

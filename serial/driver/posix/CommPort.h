@@ -132,7 +132,8 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   void DriveWaitsFor(const Overlapped* ov);
 
   // Receive side.
-  void PullFromLine();
+  // Takes in what the line holds, as far as the queue has room (and `beyond` bytes more).
+  void PullFromLine(std::uint32_t beyond = 0);
   bool TopUpFromLine();
   void TakeLineReports(const Line::Input& in);
   void ServeReads(Clock::time_point now);

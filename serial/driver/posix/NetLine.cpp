@@ -149,12 +149,6 @@ Line::Input NetLine::Read(std::uint8_t* buffer, std::size_t max) {
   return in;
 }
 
-std::uint32_t NetLine::InputWaiting() {
-  int waiting = 0;
-  if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) waiting = 0;
-  return static_cast<std::uint32_t>(waiting) + static_cast<std::uint32_t>(held_.size() - heldAt_);
-}
-
 bool NetLine::FlushOwnOutput() {
   while (!out_.empty()) {
     if (gone_) return false;

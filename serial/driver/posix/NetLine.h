@@ -32,7 +32,6 @@ class NetLine final : public Line {
   bool MarksLineErrors() const override { return false; }
   Input Read(std::uint8_t* buffer, std::size_t max) override;
   bool InputHeld() const override { return heldAt_ < held_.size(); }
-  std::uint32_t InputWaiting() override;
   long Write(const std::uint8_t* data, std::size_t n) override;
   bool OwnOutputWaiting() const override { return !out_.empty(); }
   bool OutputSuspended() const override { return session_ && session_->OutputSuspended(); }

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,16 +19,6 @@ namespace {
 std::uint32_t OpenFailure(int fd, int err, ErrnoContext context) {
   if (fd >= 0) ::close(fd);
   return WinErrorFromErrno(err, context);
-}
-
-// The slave side of a pseudo-terminal: its bytes come from a program, never from a wire, so
-// they carry no framing or parity errors and no breaks. Linux numbers these devices in the
-// Unix98 slave majors (136 to 143) and the old BSD-style slave major (3).
-bool IsPseudoTerminal(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const unsigned int m = major(st.st_rdev);
-  return (m >= 136 && m <= 143) || m == 3;
 }
 
 }  // namespace
@@ -59,7 +47,8 @@ std::unique_ptr<TtyLine> TtyLine::Open(const std::string& path, std::uint32_t* e
   ::ioctl(fd, TIOCEXCL);
   SavedLineState saved;
   SaveLineState(fd, saved);
-  const LineErrors lineErrors = IsPseudoTerminal(fd) ? LineErrors::kNone : LineErrors::kMarked;
+  const LineErrors lineErrors =
+      Tty().isPseudoTerminal(fd) ? LineErrors::kNone : LineErrors::kMarked;
   MakeRawForEngine(t, lineErrors);
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
     const int err = errno;
@@ -102,12 +91,6 @@ Line::Input TtyLine::Read(std::uint8_t* buffer, std::size_t max) {
     in.gone = true;
     return in;
   }
-}
-
-std::uint32_t TtyLine::InputWaiting() {
-  int waiting = 0;
-  if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
-  return static_cast<std::uint32_t>(waiting);
 }
 
 bool TtyLine::InputPending() {

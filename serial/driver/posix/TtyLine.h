@@ -22,7 +22,6 @@ class TtyLine final : public Line {
   int Fd() const override { return fd_; }
   bool MarksLineErrors() const override { return lineErrors_ == LineErrors::kMarked; }
   Input Read(std::uint8_t* buffer, std::size_t max) override;
-  std::uint32_t InputWaiting() override;
   bool InputPending() override;
   long Write(const std::uint8_t* data, std::size_t n) override;
   bool OutputQueued(std::uint32_t* queued) override;
