@@ -1,4 +1,7 @@
 // Writes with and without timeouts, purging, synchronous calls and a full receive queue.
+#include <unistd.h>
+
+#include <atomic>
 #include <numeric>
 #include <vector>
 
@@ -130,6 +133,41 @@ TEST_P(Transfers, CloseAbortsWhatIsPending) {
   EXPECT_FALSE(D().GetOverlappedResult(h_, &read.ov, &count, false));
   EXPECT_EQ(D().GetLastError(), drv::kErrorOperationAborted);
   h_ = drv::kInvalidHandle;
+}
+
+// A real port's close can take long (the kernel waits up to its closing_wait for output a line
+// holds); the threads that waited on the port are not kept behind it.
+int SlowClose(int fd) {
+  std::this_thread::sleep_for(Ms(1000));
+  return ::close(fd);
+}
+class SlowlyClosingTty : public TtyEngineTest {
+ protected:
+  TtyCallsOverride restore_;  // after the port has closed
+};
+
+TEST_F(SlowlyClosingTty, WaitersGetTheirAbortWithoutWaitingForTheClose) {
+  SetTimeouts(Timeouts(0, 0, 0));
+  std::uint8_t buf[4];
+  std::uint32_t got = 0;
+  Transfer read;
+  ASSERT_FALSE(D().ReadFile(h_, buf, sizeof buf, &got, &read.ov));
+  std::atomic<SteadyClock::time_point> closing{};
+  std::atomic<long> late{-1};
+  std::thread waiter([&] {
+    if (read.WaitDone(Ms(10000))) late = ElapsedMs(closing);
+  });
+  std::this_thread::sleep_for(Ms(50));
+  drv::posix::Tty().close = &SlowClose;
+  closing = SteadyClock::now();
+  ASSERT_TRUE(D().CloseHandle(h_));
+  const long closeMs = ElapsedMs(closing);
+  h_ = drv::kInvalidHandle;
+  waiter.join();
+  EXPECT_GE(closeMs, 900) << "the close took its time";
+  EXPECT_GE(late.load(), 0) << "the waiter never returned";
+  EXPECT_LT(late.load(), 500) << "ms the waiter spent behind the close";
+  EXPECT_EQ(Finish(read).error, drv::kErrorOperationAborted);
 }
 
 TEST_P(Transfers, CallsWithoutAnOverlappedBlockBlockUntilDone) {

@@ -87,6 +87,10 @@ void CommPort::Close() {
   AbortReads(kErrorOperationAborted);
   AbortWrites(kErrorOperationAborted);
   if (waitOv_) CompleteWait(kErrorOperationAborted, 0);
+  lock.unlock();
+  // Outside the lock: a tty's close may wait for output still leaving, and the threads that
+  // waited on the port leave it meanwhile. Every call from now on finds the port closed and
+  // touches neither the line nor the wake-up.
   line_->Close();
   ::close(wakeFd_);
 }

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace drv::posix {
 namespace {
@@ -24,7 +25,7 @@ bool SystemIsPseudoTerminal(int fd) {
 }  // namespace
 
 TtyCalls SystemTtyCalls() {
-  return TtyCalls{&::tcgetattr, &SystemOutputQueued, &SystemIsPseudoTerminal};
+  return TtyCalls{&::tcgetattr, &SystemOutputQueued, &SystemIsPseudoTerminal, &::close};
 }
 
 TtyCalls& Tty() {

@@ -34,10 +34,14 @@ class TtyLine final : public Line {
  private:
   TtyLine(int fd, const SavedLineState& saved, LineErrors lineErrors)
       : fd_(fd), saved_(saved), lineErrors_(lineErrors) {}
+  void LetOutputLeave();
 
   int fd_;
   SavedLineState saved_;
   LineErrors lineErrors_;
+  // The line's pace, for how long output still queued at the close may take.
+  std::uint32_t bitsPerCharacter_ = 10;
+  std::uint32_t bitsPerSecond_ = 9600;
 };
 
 }  // namespace drv::posix

@@ -106,12 +106,15 @@ std::string ScriptedServer::Url() const {
 void ScriptedServer::Run() {
   for (;;) {
     int client;
+    bool held;
     {
       std::lock_guard lock(m_);
       if (stop_) return;
       client = clientFd_;
+      held = holdReading_;
     }
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {client >= 0 ? client : listenFd_, POLLIN, 0}};
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0},
+                     {client >= 0 ? (held ? -1 : client) : listenFd_, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
     if (fds[0].revents & POLLIN) {
       std::uint64_t count;
@@ -187,6 +190,15 @@ void ScriptedServer::CloseClient() {
   // The server's thread may be polling the descriptor: it closes it when it sees the end.
   std::lock_guard lock(m_);
   if (clientFd_ >= 0) ::shutdown(clientFd_, SHUT_RDWR);
+}
+
+void ScriptedServer::HoldReading(bool hold) {
+  {
+    std::lock_guard lock(m_);
+    holdReading_ = hold;
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
 void ScriptedServer::DropClient() {
