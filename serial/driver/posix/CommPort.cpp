@@ -96,7 +96,8 @@ void CommPort::Close() {
 }
 
 std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
-  std::unique_lock lock(m_);
+  CallScope call(*this);
+  std::unique_lock<std::mutex>& lock = call.Lock();
   if (closed_) return kErrorInvalidHandle;
   if (const std::uint32_t invalid = ValidateDcb(dcb)) return invalid;
   if (hungUp_) return kErrorDeviceNotConnected;
@@ -111,8 +112,9 @@ std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
     while (!stopping_ && !hungUp_ && line_->Unconfirmed(&until) && Clock::now() < until) {
       if (TakeLead()) {
         WatchLineOnce(lock, -1, until);
-        ReleaseLead(true);
+        ReleaseLead(-1);
       } else {
+        CheckLead();
         lineAnswered_.wait_until(lock, until);
       }
     }
@@ -122,7 +124,7 @@ std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
 }
 
 std::uint32_t CommPort::SetCommTimeouts(const CommTimeouts& timeouts) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   // Like the Windows driver, a transfer keeps the timeouts it started with.
   timeouts_ = timeouts;
@@ -130,18 +132,17 @@ std::uint32_t CommPort::SetCommTimeouts(const CommTimeouts& timeouts) {
 }
 
 std::uint32_t CommPort::SetupComm(std::uint32_t inQueue, std::uint32_t /*outQueue*/) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (inQueue > kLargestQueue) return kErrorNotEnoughMemory;
   // Size 0 keeps the queue as it is. A smaller queue than its content keeps every byte; the
   // engine reads no more from the line until the content fits.
   if (inQueue != 0) rx_.SetLimit(inQueue);
-  Nudge();
   return kErrorSuccess;
 }
 
 std::uint32_t CommPort::SetCommMask(std::uint32_t mask) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   // Windows completes an outstanding wait with no events when the mask changes.
   if (waitOv_) CompleteWait(kErrorSuccess, 0);
@@ -160,7 +161,7 @@ std::uint32_t CommPort::SetCommMask(std::uint32_t mask) {
 }
 
 std::uint32_t CommPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (mask_ == 0 || waitOv_ != nullptr || eventMask == nullptr) return kErrorInvalidParameter;
   BeginTransfer(ov);
@@ -183,7 +184,7 @@ std::uint32_t CommPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) 
 
 std::uint32_t CommPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done,
                                  Overlapped* ov) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (done) *done = 0;
   BeginTransfer(ov);
@@ -211,17 +212,15 @@ std::uint32_t CommPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_
   if (LoadState(ov) == kStatusPending || ov->InternalHigh != count) PullFromLine();
   if (LoadState(ov) == kStatusPending) {
     DriveWaitsFor(ov);
-    Nudge();  // a new deadline, or queue space freed
     return kErrorIoPending;
   }
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);
-  if (inputPaused_ && rx_.Free() > 0) Nudge();  // queue space freed
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
 std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* done,
                                   Overlapped* ov) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (done) *done = 0;
   BeginTransfer(ov);
@@ -242,16 +241,14 @@ std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::
   PushWrites(Clock::now());
   if (LoadState(ov) == kStatusPending) {
     DriveWaitsFor(ov);
-    Nudge();
     return kErrorIoPending;
   }
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);
-  if (drainCheckAt_) Nudge();
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
 std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   // cbInQue counts what reads can have, decoded: the kernel's count would include a marked tty's
   // doubled 0xFF and a server's Telnet escapes and notifications. So what the line holds is
@@ -280,12 +277,11 @@ std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
     }
     stat->cbOutQue = unsent + kernelOut;
   }
-  if (inputPaused_ && rx_.Free() > 0) Nudge();  // a served read may have freed queue space
   return kErrorSuccess;
 }
 
 std::uint32_t CommPort::GetCommModemStatus(std::uint32_t* status) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   // A serial server reports the lines among its data: what it sent is taken in first.
   PullFromLine();
@@ -294,7 +290,7 @@ std::uint32_t CommPort::GetCommModemStatus(std::uint32_t* status) {
 }
 
 std::uint32_t CommPort::PurgeComm(std::uint32_t flags) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (flags == 0 || (flags & ~kAllPurgeFlags) != 0) return kErrorInvalidParameter;
   if (flags & kPurgeTxAbort) AbortWrites(kErrorOperationAborted);
@@ -305,7 +301,6 @@ std::uint32_t CommPort::PurgeComm(std::uint32_t flags) {
     line_->Purge((flags & kPurgeTxClear) != 0, (flags & kPurgeRxClear) != 0);
   }
   if (flags & kPurgeRxClear) rx_.Clear();
-  Nudge();
   return kErrorSuccess;
 }
 

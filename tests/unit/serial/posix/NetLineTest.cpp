@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -309,6 +310,57 @@ TEST_F(NetPort, SuspendedFlowHoldsTheDataWithoutSpinningAndResumeReleasesIt) {
   ASSERT_TRUE(write.WaitDone(Ms(5000)));
   ASSERT_TRUE(server.AwaitData(line.size(), Ms(5000)));
   EXPECT_EQ(server.Data(), Bytes(line.begin(), line.end()));
+}
+
+// A RESUME that another call takes in (here ClearCommError, looping on two threads) wakes the
+// thread that leads for the suspended write: it has to wait for the socket now.
+TEST_F(NetPort, AResumeTakenInByAnotherCallReleasesTheWaitingWrite) {
+  ScriptedServer server({});
+  OpenTo(server);
+  ASSERT_TRUE(D().SetCommState(h_, ToolDcb()));
+  std::string expected;
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    server.SendComPort(108, {});
+    server.SendData({'s'});
+    ASSERT_EQ(ReadAll(1), "s") << "the suspension taken in";
+    const std::string line = "round " + std::to_string(round) + "\n";
+    expected += line;
+    Transfer write;
+    std::uint32_t done = 0;
+    ASSERT_FALSE(
+        D().WriteFile(h_, line.data(), static_cast<std::uint32_t>(line.size()), &done, &write.ov));
+    std::atomic<Clock::time_point> resumed{};
+    std::atomic<long> late{-1};
+    std::thread writer([&] {
+      if (write.WaitDone(Ms(4000))) late = ElapsedMs(resumed);
+    });
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> pollers;
+    for (int i = 0; i < 2; ++i) {
+      pollers.emplace_back([&] {
+        while (!stop) {
+          std::uint32_t errors = 0;
+          drv::ComStat stat;
+          D().ClearCommError(h_, &errors, &stat);
+        }
+      });
+    }
+    std::this_thread::sleep_for(Ms(50));
+    resumed = Clock::now();
+    server.SendComPort(109, {});
+    writer.join();
+    stop = true;
+    for (auto& p : pollers) p.join();
+    if (!write.WaitDone(Ms(0))) {
+      ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeTxAbort));
+    }
+    ASSERT_TRUE(write.WaitDone(Ms(3000)));
+    EXPECT_GE(late.load(), 0) << "the write never completed";
+    EXPECT_LT(late.load(), 2000) << "ms from RESUME to the write's completion";
+  }
+  ASSERT_TRUE(server.AwaitData(expected.size(), Ms(5000)));
+  EXPECT_EQ(server.Data(), Bytes(expected.begin(), expected.end()));
 }
 
 // PurgeComm's transmit clear drops what the line still holds of written data, as tcflush drops
