@@ -284,10 +284,11 @@ void EngineStress::RunRound(int round) {
       EXPECT_TRUE(D().PurgeComm(b_, drv::kPurgeTxAbort));
       purgedB = SteadyClock::now();
     }
-    // The resume falls between the chunks or after them, as drawn.
+    // The resume falls between the chunks, at the latest before the last one: a port that has
+    // read every byte has read the resume too, and starts the next round unsuspended.
     bool resumeDue = true;
     for (const auto& [at, size] : chunksB) {
-      if (resumeDue && resumeAt <= at) {
+      if (resumeDue && (resumeAt <= at || at == chunksB.back().first)) {
         std::this_thread::sleep_until(start + Ms(resumeAt));
         if (suspend) server_.SendComPort(109, {});
         resumed = SteadyClock::now();
@@ -299,11 +300,6 @@ void EngineStress::RunRound(int round) {
       server_.SendData(data);
     }
     dataSentB = SteadyClock::now();
-    if (resumeDue) {
-      std::this_thread::sleep_until(start + Ms(resumeAt));
-      if (suspend) server_.SendComPort(109, {});
-      resumed = SteadyClock::now();
-    }
   });
 
   // Readers: each sets its port's timeouts and reads under that port's lock, then waits.

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -125,6 +126,9 @@ void ScriptedServer::Run() {
     if (client < 0) {
       const int accepted = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (accepted < 0) continue;
+      // What the test sends goes at once, as a serial server's bytes do.
+      const int on = 1;
+      ::setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       {
         std::lock_guard lock(m_);
         clientFd_ = accepted;
