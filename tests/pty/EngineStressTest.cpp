@@ -184,7 +184,7 @@ void EngineStress::RunRound(int round) {
   };
   auto style = [&] { return static_cast<WaitStyle>(uniform(0, 3)); };
   // The plan, drawn before any thread starts.
-  const int readersA = uniform(0, 3);
+  const int readersA = uniform(0, 4);
   const bool readerB = uniform(0, 1) == 1;
   const int writesA = uniform(0, 2);
   const int writesB = uniform(0, 3);
@@ -207,21 +207,24 @@ void EngineStress::RunRound(int round) {
   std::vector<ReadPlanOf> reads;
   std::size_t bytesA = 1;  // at least one, for EV_RXCHAR
   for (int i = 0; i < readersA + (readerB ? 1 : 0); ++i) {
+    // Small counts half the time, so that one chunk completes several transfers at once.
+    const int count = uniform(0, 1) ? uniform(1, 8) : uniform(9, 300);
     const ReadPlanOf r{kReadShapes[uniform(0, std::size(kReadShapes) - 1)],
-                       static_cast<std::uint32_t>(uniform(1, 300)), style()};
+                       static_cast<std::uint32_t>(count), style()};
     reads.push_back(r);
     if (i < readersA) bytesA += r.count;
   }
   const std::size_t bytesB = 1 + (readerB ? reads.back().count : 0);
-  // The bytes come in one to three chunks, so that a read or a wait that the first completes
+  // The bytes come in one to four chunks, so that a read or a wait that the first completes
   // leaves others waiting for the next.
   auto chunks = [&](std::size_t total, int firstAt) {
     std::vector<std::pair<int, std::size_t>> parts;
-    const int n = uniform(1, 3);
+    const int n = uniform(1, 4);
     int at = firstAt;
     for (int k = 0; k < n && total > 0; ++k) {
       const std::size_t size =
-          k == n - 1 ? total : static_cast<std::size_t>(uniform(1, static_cast<int>(total)));
+          k == n - 1 ? total
+                     : static_cast<std::size_t>(uniform(1, std::min(static_cast<int>(total), 8)));
       parts.emplace_back(at, size);
       total -= size;
       at += uniform(1, 30);
@@ -230,7 +233,8 @@ void EngineStress::RunRound(int round) {
   };
   const auto chunksA = chunks(bytesA, dataAtA);
   const auto chunksB = chunks(bytesB, dataAtB);
-  const int pollers = uniform(0, 2);  // none, one at a leisurely pace, one in a tight loop
+  // Half the rounds without a poller, whose calls take in what a waiting thread should.
+  const int pollers = std::max(0, uniform(-2, 2));  // none, one at a leisurely pace, a tight one
   std::vector<std::uint32_t> writeSizesA, writeSizesB;
   for (int i = 0; i < writesA; ++i)
     writeSizesA.push_back(static_cast<std::uint32_t>(uniform(1, 500)));
