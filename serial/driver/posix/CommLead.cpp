@@ -96,13 +96,16 @@ void CommPort::PassLead(int keeperFd) {
   engineCalled_.notify_one();
 }
 
-// The leader's poll waits for what PlanPoll said when it started; a call may have changed that
+// The leader's poll waits for what PlanPoll said when it started; a call may have added to that
 // since (taken in a server's RESUME, so the leader must wait for the socket too; freed queue
-// space; started a transfer with an earlier deadline), or made the engine's lead unneeded.
+// space; started a transfer with an earlier deadline), or made the engine's lead unneeded. What
+// the poll waits for and no longer needs (a queue filled meanwhile) costs at most a round that
+// finds nothing, and only if it comes: not worth a wake-up now.
 bool CommPort::LeaderMustLookAgain() const {
   if (engineLeads_ && (!followers_.empty() || !EngineShouldLead())) return true;
   const PollPlan now = PlanPoll();
-  if (now.inputHeld || now.lineEvents != polled_.lineEvents) return true;
+  if (now.inputHeld && !polled_.inputHeld) return true;
+  if ((now.lineEvents & ~polled_.lineEvents) != 0) return true;
   return now.deadline && (!polled_.deadline || *now.deadline < *polled_.deadline);
 }
 
