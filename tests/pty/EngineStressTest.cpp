@@ -321,7 +321,6 @@ void EngineStress::RunRound(int round) {
            << kStyleNames[static_cast<int>(r.style)];
       o.what = what.str();
       o.trigger = onA ? Trigger::kDataA : Trigger::kDataB;
-      pending.Add(h, &t.ov);
       std::uint32_t done = 0;
       bool started;
       {
@@ -332,7 +331,10 @@ void EngineStress::RunRound(int round) {
         started = D().ReadFile(h, buf.data(), r.count, &done, &t.ov) ||
                   D().GetLastError() == drv::kErrorIoPending;
       }
-      if (started) AwaitCompletion(h, t, r.style);
+      if (started) {
+        pending.Add(h, &t.ov);  // not before: a block being started is its caller's alone
+        AwaitCompletion(h, t, r.style);
+      }
       o.returned = SteadyClock::now();
       --busy;
       o.error = started ? static_cast<std::uint32_t>(t.ov.Internal) : D().GetLastError();
@@ -355,7 +357,6 @@ void EngineStress::RunRound(int round) {
         o.what = std::string("write ") + (onA ? "A" : "B") + " of " + std::to_string(size) +
                  ", waited " + kStyleNames[static_cast<int>(how)];
         o.trigger = onA || !suspend ? Trigger::kStart : Trigger::kResume;
-        pending.Add(h, &t.ov);
         std::uint32_t done = 0;
         bool started;
         {
@@ -365,7 +366,10 @@ void EngineStress::RunRound(int round) {
           started = D().WriteFile(h, data.data(), size, &done, &t.ov) ||
                     D().GetLastError() == drv::kErrorIoPending;
         }
-        if (started) AwaitCompletion(h, t, how);
+        if (started) {
+          pending.Add(h, &t.ov);
+          AwaitCompletion(h, t, how);
+        }
         o.returned = SteadyClock::now();
         o.error = started ? static_cast<std::uint32_t>(t.ov.Internal) : D().GetLastError();
         o.count = static_cast<std::uint32_t>(t.ov.InternalHigh);
@@ -385,10 +389,10 @@ void EngineStress::RunRound(int round) {
     bool started[2];
     TimePoint startedAt[2];
     for (int i = 0; i < 2; ++i) {
-      pending.Add(ports[i], &waits[i]->ov);
       startedAt[i] = SteadyClock::now();
       started[i] = D().WaitCommEvent(ports[i], &eventWords[i], &waits[i]->ov) ||
                    D().GetLastError() == drv::kErrorIoPending;
+      if (started[i]) pending.Add(ports[i], &waits[i]->ov);
     }
     TimePoint returned[2] = {};
     if (started[0] && started[1]) {
