@@ -258,7 +258,13 @@ std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   // BytesWaiting, right after the lead took in what woke it).
   const bool linePending = !lineDrained_ && (line_->InputHeld() || line_->InputPending());
   if (linePending) {
-    PullFromLine(kLookBeyondAFullQueue);
+    // What arrives while the line is read is taken in (and counted) too, as long as it keeps
+    // coming and the queue has room: the handler that asked reads it with the rest.
+    std::size_t before;
+    do {
+      before = rx_.Size();
+      PullFromLine(kLookBeyondAFullQueue);
+    } while (rx_.Size() > before && !lineDrained_ && line_->InputPending());
   } else {
     ServeReads(Clock::now());
   }
