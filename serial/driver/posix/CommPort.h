@@ -19,7 +19,8 @@
 //   events.
 // - The lead is never lost: whenever it is needed it is held by exactly one thread, which polls
 //   or has been handed it (CommLead.cpp states the invariant). Whoever stops leading or waiting
-//   passes it on, and every call that changes what the leader's poll waits for wakes it.
+//   passes it on, and every call that gives the leader's poll something more to wait for wakes
+//   it.
 // - Received bytes go into the port's own receive queue, whose size SetupComm sets, through
 //   the PARMRK decoder when the line marks line errors in-band. A full queue stops reading from
 //   the line: the bytes wait in the kernel, whose flow control (if any) then holds the sender.
@@ -165,8 +166,8 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   void CheckLead() const;
   bool LeaderMustLookAgain() const;
   void Wake();
-  // After a change: the leader looks again if what it waits for changed; a free lead that is
-  // now needed is passed on.
+  // After a change: the leader looks again if it must wait for more than its poll does; a free
+  // lead that is now needed is passed on.
   void Nudge();
   void AfterCall();
   // Attaches the port to a transfer's event that is left pending.
