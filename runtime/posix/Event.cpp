@@ -151,12 +151,80 @@ void Unregister(const LockedEvents& locked, Waiter* waiter) {
   }
 }
 
-// With the events locked: the driver of the first driven event, if any.
-std::shared_ptr<EventDriver> DriverOf(const std::vector<std::shared_ptr<EventObject>>& events) {
+// With the events locked: the drivers of the wait's events, each once, in the events' order.
+std::vector<std::shared_ptr<EventDriver>> DriversOf(
+    const std::vector<std::shared_ptr<EventObject>>& events) {
+  std::vector<std::shared_ptr<EventDriver>> drivers;
   for (const auto& e : events) {
-    if (auto driver = e->driver.lock()) return driver;
+    auto driver = e->driver.lock();
+    if (driver && std::find(drivers.begin(), drivers.end(), driver) == drivers.end()) {
+      drivers.push_back(std::move(driver));
+    }
   }
-  return nullptr;
+  return drivers;
+}
+
+// The drivers a wait drives (the first) and attends (the others), told when that changes and
+// when the wait ends.
+class DriverRoles {
+ public:
+  ~DriverRoles() {
+    if (driven_) driven_->Leave(wakeFd_);
+    for (const auto& d : attended_) d->Unattend();
+  }
+  // Takes the roles for the drivers now found; returns the one to drive, if any. Without a
+  // wake-up fd the thread drives none and attends them all.
+  std::shared_ptr<EventDriver> Assign(const std::vector<std::shared_ptr<EventDriver>>& drivers,
+                                      int wakeFd) {
+    const std::size_t firstAttended = wakeFd >= 0 && !drivers.empty() ? 1 : 0;
+    std::shared_ptr<EventDriver> driven = firstAttended ? drivers.front() : nullptr;
+    // Attended first, so that no driver is left unwatched while the roles change.
+    for (std::size_t i = firstAttended; i < drivers.size(); ++i) {
+      if (std::find(attended_.begin(), attended_.end(), drivers[i]) != attended_.end()) continue;
+      drivers[i]->Attend();
+      attended_.push_back(drivers[i]);
+    }
+    std::erase_if(attended_, [&](const std::shared_ptr<EventDriver>& d) {
+      if (std::find(drivers.begin() + static_cast<std::ptrdiff_t>(firstAttended), drivers.end(),
+                    d) != drivers.end()) {
+        return false;
+      }
+      d->Unattend();
+      return true;
+    });
+    if (driven_ && driven_ != driven) driven_->Leave(wakeFd_);
+    driven_ = driven;
+    wakeFd_ = wakeFd;
+    return driven;
+  }
+
+ private:
+  std::shared_ptr<EventDriver> driven_;
+  int wakeFd_ = -1;
+  std::vector<std::shared_ptr<EventDriver>> attended_;
+};
+
+// With the event locked: wakes its waiters as SetEvent does, without setting it, so that they
+// look at their events again.
+void WakeWaiters(EventObject& event) {
+  for (Waiter* waiter : event.waiters) {
+    int fd;
+    {
+      std::lock_guard waiterLock(waiter->m);
+      waiter->notified = true;
+      fd = waiter->fd;
+    }
+    // Outside the waiter's mutex, so the waiter does not wake only to block on it. It stays
+    // alive: it cannot leave its wait without this event's lock, which is still held. A driver
+    // that wakes its own thread needs no wake-up: the thread sees the flag.
+    if (fd >= 0) {
+      if (waiter->owner == std::this_thread::get_id()) continue;
+      const std::uint64_t one = 1;
+      [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    } else {
+      waiter->cv.notify_one();
+    }
+  }
 }
 
 std::uint32_t WaitForEvents(const std::vector<std::shared_ptr<EventObject>>& events,
@@ -168,25 +236,20 @@ std::uint32_t WaitForEvents(const std::vector<std::shared_ptr<EventObject>>& eve
   // A driven wait gets one round of work even when its time is up (a wait of 0 ms looks at the
   // line once, as a completion that had happened in the background would be seen).
   bool droveAfterDeadline = false;
-  std::shared_ptr<EventDriver> drove;
-  // Every way out of the wait tells the driver it drove that this thread has gone.
-  struct LeaveOnExit {
-    std::shared_ptr<EventDriver>& driver;
-    ~LeaveOnExit() {
-      if (driver) driver->Leave();
-    }
-  } leaveOnExit{drove};
+  // Every way out of the wait tells the drivers it drove or attended that this thread has gone.
+  DriverRoles roles;
   for (;;) {
-    std::shared_ptr<EventDriver> driver;
+    std::vector<std::shared_ptr<EventDriver>> drivers;
     {
       LockedEvents locked(events);
       if (auto index = TakeSignalled(events)) {
         if (registered) Unregister(locked, &waiter);
         return kWaitObject0 + *index;
       }
-      driver = DriverOf(events);
+      drivers = DriversOf(events);
+      const bool driven = !drivers.empty();
       const bool late = !infinite && Clock::now() >= deadline;
-      if (late && (!driver || droveAfterDeadline)) {
+      if (late && (!driven || droveAfterDeadline)) {
         if (registered) Unregister(locked, &waiter);
         return kWaitTimeout;
       }
@@ -197,17 +260,18 @@ std::uint32_t WaitForEvents(const std::vector<std::shared_ptr<EventObject>>& eve
       }
       // Cleared while the events are locked, so a SetEvent after the unlock is not missed.
       std::lock_guard lock(waiter.m);
-      if (driver && waiter.fd < 0) waiter.fd = WakeFdOfThisThread();
+      if (driven && waiter.fd < 0) waiter.fd = WakeFdOfThisThread();
       // The driver writes the fd too (to hand a waiting thread the lead), so it is always
       // emptied here, where no SetEvent can slip in between.
       if (waiter.fd >= 0) DrainWakeFd(waiter.fd);
       waiter.notified = false;
     }
+    // The wait drives the first driver of its events; the others see to their work themselves
+    // meanwhile.
+    const std::shared_ptr<EventDriver> driver = roles.Assign(drivers, waiter.fd);
     if (waiter.fd >= 0) {
       // Once the wait has an fd, SetEvent writes it: it sleeps on the fd from then on.
       if (driver) {
-        if (drove && drove != driver) drove->Leave();
-        drove = driver;
         driver->Drive(waiter.fd, waiter.notified,
                       infinite ? std::nullopt : std::optional(deadline));
       } else {
@@ -238,24 +302,7 @@ bool SetEvent(EventHandle handle) {
   if (!event) return false;
   std::lock_guard lock(event->m);
   event->signalled = true;
-  for (Waiter* waiter : event->waiters) {
-    int fd;
-    {
-      std::lock_guard waiterLock(waiter->m);
-      waiter->notified = true;
-      fd = waiter->fd;
-    }
-    // Outside the waiter's mutex, so the waiter does not wake only to block on it. It stays
-    // alive: it cannot leave its wait without this event's lock, which is still held. A driver
-    // that sets an event its own thread waits for needs no wake-up: it sees the flag.
-    if (fd >= 0) {
-      if (waiter->owner == std::this_thread::get_id()) continue;
-      const std::uint64_t one = 1;
-      [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-    } else {
-      waiter->cv.notify_one();
-    }
-  }
+  WakeWaiters(*event);
   return true;
 }
 
@@ -268,7 +315,10 @@ void SetEventDriver(EventHandle handle, const std::weak_ptr<EventDriver>& driver
   auto event = Events().Find(handle);
   if (!event) return;
   std::lock_guard lock(event->m);
+  if (event->driver.lock() == driver.lock()) return;
   event->driver = driver;
+  // A thread that went to sleep on the event before it had this driver must drive it now.
+  WakeWaiters(*event);
 }
 
 bool ResetEvent(EventHandle handle) {

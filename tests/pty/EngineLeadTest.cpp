@@ -1,6 +1,7 @@
 // Who watches the line: the thread that waits for a transfer, so that a byte wakes that thread
 // and no other; the engine thread only for what nobody waits for; and a lead handed on when
 // the thread that held it stops waiting.
+#include <atomic>
 #include <thread>
 
 #include "serial/driver/posix/OverlappedBlock.h"
@@ -90,6 +91,140 @@ TEST_P(Lead, AReaderBesideTheEventWatcherEndsOnTimeAndTakesOverWhenTheWatcherLea
   EXPECT_EQ(out.count, 3u);
 }
 
+// One byte completes the leader's read and the first follower's comm-event wait together; the
+// lead the leader hands to that follower, which leaves at once, must reach the second follower,
+// whose read the next bytes complete.
+TEST_P(Lead, ALeadHandedToAFollowerThatLeavesPassesOn) {
+  SetTimeouts(Timeouts(0, 0, 0));  // reads wait for their count, with no timer
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+  std::uint8_t first = 0, rest[4] = {};
+  std::uint32_t got = 0;
+  Transfer leaderRead, followerRead;
+  Wait followerWait;
+  // Each thread starts waiting once the one before it is settled in its wait.
+  ASSERT_FALSE(D().ReadFile(h_, &first, 1, &got, &leaderRead.ov));
+  std::thread leader([&] { leaderRead.WaitDone(Ms(20000)); });
+  std::this_thread::sleep_for(Ms(50));
+  ASSERT_FALSE(StartWait(h_, followerWait));
+  std::thread watcher([&] { followerWait.t.WaitDone(Ms(20000)); });
+  std::this_thread::sleep_for(Ms(50));
+  ASSERT_FALSE(D().ReadFile(h_, rest, sizeof rest, &got, &followerRead.ov));
+  std::atomic<long> restLate{-1};
+  std::atomic<SteadyClock::time_point> restSent{};
+  std::thread reader([&] {
+    if (followerRead.WaitDone(Ms(6000))) restLate = ElapsedMs(restSent);
+  });
+  std::this_thread::sleep_for(Ms(50));
+  pty_.Send("1");
+  leader.join();
+  watcher.join();
+  std::this_thread::sleep_for(Ms(50));  // the watcher's thread has left its wait
+  restSent = SteadyClock::now();
+  pty_.Send("2345");
+  reader.join();
+  EXPECT_GE(restLate.load(), 0) << "the second follower's read never completed";
+  EXPECT_LT(restLate.load(), 2000) << "ms from its bytes to the second follower's read";
+  EXPECT_EQ(first, '1');
+  EXPECT_EQ(std::string(rest, rest + 4), "2345");
+  EXPECT_EQ(followerWait.events, drv::kEvRxChar);
+}
+
+// A thread that went to sleep on an event before a transfer of the port took that event learns
+// that it now waits for the port, and watches its line.
+TEST_P(Lead, AThreadAlreadyAsleepOnAnEventWatchesTheWaitThatTakesItLater) {
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvRxChar));
+  Wait w;
+  ASSERT_TRUE(rt::ResetEvent(w.t.ov.hEvent));
+  std::atomic<long> late{-1};
+  std::atomic<SteadyClock::time_point> sent{};
+  std::thread sleeper([&] {
+    const std::uint32_t result = rt::WaitForSingleObject(w.t.ov.hEvent, 6000);
+    if (result == rt::kWaitObject0) late = ElapsedMs(sent);
+  });
+  std::this_thread::sleep_for(Ms(100));
+  ASSERT_FALSE(StartWait(h_, w));
+  std::this_thread::sleep_for(Ms(50));
+  sent = SteadyClock::now();
+  pty_.Send("x");
+  sleeper.join();
+  EXPECT_GE(late.load(), 0) << "the sleeping thread never saw the wait complete";
+  EXPECT_LT(late.load(), 2000) << "ms from the byte to the wake-up of the thread asleep before";
+  EXPECT_EQ(w.events, drv::kEvRxChar);
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, Lead, EveryLine(), LineName);
+
+// A wait for events of two ports: whichever port's line brings what completes its transfer
+// wakes the thread, whatever the order of the events and whatever the transfers are.
+class TwoPorts : public TtyEngineTest {
+ protected:
+  void SetUp() override {
+    TtyEngineTest::SetUp();
+    if (HasFatalFailure()) return;
+    second_ = OpenPort(otherPty_.SlavePath());
+    ASSERT_NE(second_, drv::kInvalidHandle) << D().GetLastError();
+    ASSERT_TRUE(D().SetCommState(second_, ToolDcb()));
+  }
+  void TearDown() override {
+    if (second_ != drv::kInvalidHandle) D().CloseHandle(second_);
+    TtyEngineTest::TearDown();
+  }
+
+  PtyPair otherPty_;
+  drv::Handle second_ = drv::kInvalidHandle;
+};
+
+TEST_F(TwoPorts, AWaitOnEventsOfBothSeesEitherLine) {
+  enum Kind { kRead, kCommWait };
+  struct Case {
+    Kind first, second;  // the transfers of the first and the second port, in the wait's order
+    bool byteToSecond;   // which port's line brings the byte
+    const char* name;
+  };
+  const Case cases[] = {
+      {kRead, kCommWait, true, "read of port 1, comm wait of port 2, byte to port 2"},
+      {kCommWait, kCommWait, true, "comm waits of both, byte to port 2"},
+      {kCommWait, kCommWait, false, "comm waits of both, byte to port 1"},
+      {kCommWait, kRead, true, "comm wait of port 1, read of port 2, byte to port 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const drv::Handle ports[2] = {h_, second_};
+    Transfer reads[2];
+    Wait waits[2];
+    std::uint8_t buf[2] = {};
+    rt::EventHandle events[2];
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(D().SetCommTimeouts(ports[i], Timeouts(0, 0, 0)));
+      ASSERT_TRUE(D().SetCommMask(ports[i], drv::kEvRxChar));
+      std::uint32_t got = 0;
+      if ((i == 0 ? c.first : c.second) == kRead) {
+        ASSERT_FALSE(D().ReadFile(ports[i], &buf[i], 1, &got, &reads[i].ov));
+        events[i] = reads[i].ov.hEvent;
+      } else {
+        ASSERT_FALSE(StartWait(ports[i], waits[i]));
+        events[i] = waits[i].t.ov.hEvent;
+      }
+    }
+    std::atomic<std::uint32_t> result{0};
+    std::atomic<long> late{-1};
+    std::atomic<SteadyClock::time_point> sent{};
+    std::thread waiter([&] {
+      result = rt::WaitForMultipleObjects(2, events, 6000);
+      late = ElapsedMs(sent);
+    });
+    std::this_thread::sleep_for(Ms(100));
+    sent = SteadyClock::now();
+    (c.byteToSecond ? otherPty_ : pty_).Send("b");
+    waiter.join();
+    EXPECT_EQ(result.load(), rt::kWaitObject0 + (c.byteToSecond ? 1u : 0u));
+    EXPECT_LT(late.load(), 2000) << "ms from the byte to the end of the wait";
+    // Ends what is still pending before its blocks go.
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(D().SetCommMask(ports[i], 0));
+      ASSERT_TRUE(D().PurgeComm(ports[i], drv::kPurgeRxAbort | drv::kPurgeRxClear));
+    }
+  }
+}
 
 }  // namespace

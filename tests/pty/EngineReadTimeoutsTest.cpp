@@ -202,6 +202,27 @@ TEST_P(Read, ToolsReadTakesWhatTheKernelHoldsBeyondAFullQueue) {
   EXPECT_EQ(buf, sent);
 }
 
+// A total timeout longer than the clock can count (multiplier times count overflows it) is no
+// deadline at all: the read waits for its bytes.
+TEST_P(Read, ATotalTimeoutBeyondTheClockIsNoDeadline) {
+  struct Case {
+    std::uint32_t interval, multiplier, constant;
+  };
+  for (const Case& c : {Case{0, drv::kMaxDword - 1, 0}, Case{drv::kMaxDword, drv::kMaxDword - 1, 0},
+                        Case{0, drv::kMaxDword - 1, drv::kMaxDword - 1}}) {
+    SCOPED_TRACE(testing::Message() << c.interval << "/" << c.multiplier << "/" << c.constant);
+    SetTimeouts(Timeouts(c.interval, c.multiplier, c.constant));
+    std::vector<std::uint8_t> buf(4096);
+    std::uint32_t done = 0;
+    Transfer t;
+    ASSERT_FALSE(StartRead(buf.data(), 4096, t, &done));
+    EXPECT_FALSE(t.WaitDone(Ms(300))) << "completed with " << Finish(t).count << " bytes";
+    ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeRxAbort));
+    ASSERT_TRUE(t.WaitDone(Ms(3000)));
+    EXPECT_EQ(Finish(t).error, drv::kErrorOperationAborted);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, Read, EveryLine(), LineName);
 
 }  // namespace

@@ -83,6 +83,19 @@ TEST(WritePlan, TotalTimeoutOnlyWhenAnyFieldIsSet) {
   EXPECT_EQ(drv::posix::PlanWrite(t, 1).value_or(0), 110u) << "the tool's 100/10, one byte";
 }
 
+TEST(Deadline, ALimitBeyondWhatTheClockCountsIsNone) {
+  using std::chrono::milliseconds;
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_EQ(drv::posix::DeadlineAfter(now, 0), now);
+  EXPECT_EQ(drv::posix::DeadlineAfter(now, 110), now + milliseconds(110)) << "the tool's 100/10";
+  EXPECT_EQ(drv::posix::DeadlineAfter(now, 2 * std::uint64_t{kMaxDword}),
+            now + milliseconds(2 * std::int64_t{kMaxDword}))
+      << "twice MAXDWORD ms, 99 days: still a deadline";
+  EXPECT_FALSE(drv::posix::DeadlineAfter(now, std::uint64_t{kMaxDword - 1} * 4096))
+      << "multiplier MAXDWORD-1, 4096 bytes: 557 years";
+  EXPECT_FALSE(drv::posix::DeadlineAfter(now, UINT64_MAX));
+}
+
 // The waits of successive checks that find `queued` bytes each time.
 std::vector<std::uint64_t> Waits(DrainChecks& checks, const std::vector<std::uint32_t>& queued,
                                  std::uint32_t bitsPerSecond) {

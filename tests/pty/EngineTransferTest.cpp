@@ -1,8 +1,12 @@
 // Writes with and without timeouts, purging, synchronous calls and a full receive queue.
+#include <unistd.h>
+
+#include <atomic>
 #include <numeric>
 #include <vector>
 
 #include "tests/pty/EngineFixture.h"
+#include "tests/pty/TtyCallsOverride.h"
 
 namespace {
 
@@ -50,6 +54,20 @@ TEST_F(TtyTransfers, AWriteThatCannotFinishInTimeSucceedsWithWhatWentOut) {
   const auto received = pty_.Receive(big.size(), Ms(1500));
   ASSERT_EQ(received.size(), o.count);
   EXPECT_TRUE(std::equal(received.begin(), received.end(), big.begin()));
+}
+
+TEST_F(TtyTransfers, AWriteTimeoutBeyondTheClockIsNoDeadline) {
+  SetTimeouts(Timeouts(drv::kMaxDword, 0, 100, drv::kMaxDword - 1, 0));
+  // More than the pty takes at once; its product with the multiplier, in the clock's
+  // nanoseconds, would wrap into the past.
+  std::vector<std::uint8_t> big(200467, 'w');
+  Transfer t;
+  std::uint32_t done = 0;
+  ASSERT_FALSE(D().WriteFile(h_, big.data(), static_cast<std::uint32_t>(big.size()), &done, &t.ov));
+  EXPECT_FALSE(t.WaitDone(Ms(300))) << "completed with " << Finish(t).count << " bytes";
+  ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeTxAbort | drv::kPurgeTxClear));
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  EXPECT_EQ(Finish(t).error, drv::kErrorOperationAborted);
 }
 
 TEST_F(TtyTransfers, APendingWriteFinishesWhenTheOtherSideReads) {
@@ -117,6 +135,41 @@ TEST_P(Transfers, CloseAbortsWhatIsPending) {
   h_ = drv::kInvalidHandle;
 }
 
+// A real port's close can take long (the kernel waits up to its closing_wait for output a line
+// holds); the threads that waited on the port are not kept behind it.
+int SlowClose(int fd) {
+  std::this_thread::sleep_for(Ms(1000));
+  return ::close(fd);
+}
+class SlowlyClosingTty : public TtyEngineTest {
+ protected:
+  TtyCallsOverride restore_;  // after the port has closed
+};
+
+TEST_F(SlowlyClosingTty, WaitersGetTheirAbortWithoutWaitingForTheClose) {
+  SetTimeouts(Timeouts(0, 0, 0));
+  std::uint8_t buf[4];
+  std::uint32_t got = 0;
+  Transfer read;
+  ASSERT_FALSE(D().ReadFile(h_, buf, sizeof buf, &got, &read.ov));
+  std::atomic<SteadyClock::time_point> closing{};
+  std::atomic<long> late{-1};
+  std::thread waiter([&] {
+    if (read.WaitDone(Ms(10000))) late = ElapsedMs(closing);
+  });
+  std::this_thread::sleep_for(Ms(50));
+  drv::posix::Tty().close = &SlowClose;
+  closing = SteadyClock::now();
+  ASSERT_TRUE(D().CloseHandle(h_));
+  const long closeMs = ElapsedMs(closing);
+  h_ = drv::kInvalidHandle;
+  waiter.join();
+  EXPECT_GE(closeMs, 900) << "the close took its time";
+  EXPECT_GE(late.load(), 0) << "the waiter never returned";
+  EXPECT_LT(late.load(), 500) << "ms the waiter spent behind the close";
+  EXPECT_EQ(Finish(read).error, drv::kErrorOperationAborted);
+}
+
 TEST_P(Transfers, CallsWithoutAnOverlappedBlockBlockUntilDone) {
   SetTimeouts(Timeouts(drv::kMaxDword, 0, 2000, 0, 0));
   std::uint32_t done = 0;
@@ -157,6 +210,53 @@ TEST_P(Transfers, AFullQueueLeavesBytesInTheKernelAndLosesNone) {
   EXPECT_EQ(errors, 0u) << "nothing overflowed";
 }
 
+// cbInQue is what reads can have: data only, never the line's encoding of it (a marked tty
+// doubles 0xFF, Telnet escapes it as IAC IAC), even when most of it lies beyond a full queue;
+// a read of exactly that many bytes that waits for its count completes.
+void ExpectTheCountBeyondAFullQueueIsData(drv::Handle h, PtyPair& pty) {
+  ASSERT_TRUE(D().SetupComm(h, 64, 64));
+  const std::vector<std::uint8_t> sent(200, 0xFF);
+  pty.Send(sent);
+  drv::ComStat stat;
+  std::uint32_t errors = 0;
+  const auto start = SteadyClock::now();
+  do {
+    ASSERT_TRUE(D().ClearCommError(h, &errors, &stat));
+  } while (stat.cbInQue < sent.size() && ElapsedMs(start) < 3000);
+  EXPECT_EQ(stat.cbInQue, sent.size()) << "200 bytes of 0xFF behind a 64-byte queue";
+  ASSERT_TRUE(D().SetCommTimeouts(h, Timeouts(0, 0, 0)));
+  std::vector<std::uint8_t> buf(stat.cbInQue);
+  std::uint32_t done = 0;
+  Transfer t;
+  if (!D().ReadFile(h, buf.data(), stat.cbInQue, &done, &t.ov)) {
+    ASSERT_EQ(D().GetLastError(), drv::kErrorIoPending);
+  }
+  const bool completed = t.WaitDone(Ms(3000));
+  if (!completed) {
+    ASSERT_TRUE(D().PurgeComm(h, drv::kPurgeRxAbort));  // before buf goes
+  }
+  ASSERT_TRUE(completed) << "a read of cbInQue bytes waiting for its count";
+  EXPECT_EQ(buf, std::vector<std::uint8_t>(buf.size(), 0xFF));
+}
+
+TEST_P(Transfers, TheCountBeyondAFullQueueIsDataOnly) {
+  ExpectTheCountBeyondAFullQueueIsData(h_, pty_);
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, Transfers, EveryLine(), LineName);
+
+// A pty set up as a tty whose line errors are marked in-band, as a real serial port is.
+bool NotAPseudoTerminal(int) {
+  return false;
+}
+class MarkedTty : public TtyEngineTest {
+ protected:
+  MarkedTty() { drv::posix::Tty().isPseudoTerminal = &NotAPseudoTerminal; }
+  TtyCallsOverride restore_;  // after the port has closed
+};
+
+TEST_F(MarkedTty, TheCountBeyondAFullQueueIsDataOnly) {
+  ExpectTheCountBeyondAFullQueueIsData(h_, pty_);
+}
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The engine side of a port: the poll loop, the receive queue, transmission, timeouts,
-// events and the hang-up. Every function here runs with the port's mutex held.
+// The engine side of a port: a round of the lead's poll, the receive queue, transmission,
+// timeouts, events and the hang-up. Every function here runs with the port's mutex held. Who
+// leads is CommLead.cpp's business.
 #include <poll.h>
 #include <unistd.h>
 
@@ -12,9 +13,8 @@
 #include "serial/driver/posix/OverlappedBlock.h"
 
 namespace drv::posix {
-namespace {
 
-int MillisecondsUntil(CommPort::Clock::time_point deadline, CommPort::Clock::time_point now) {
+int CommPort::MillisecondsUntil(Clock::time_point deadline, Clock::time_point now) {
   if (deadline <= now) return 0;
   // Rounded up: waking a little early would only lead to another, shorter poll.
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
@@ -22,131 +22,23 @@ int MillisecondsUntil(CommPort::Clock::time_point deadline, CommPort::Clock::tim
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-}  // namespace
-
-void CommPort::Wake() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-}
-
-void CommPort::Nudge() {
-  if (leading_) {
-    Wake();
-  } else if (NeedsWatching()) {
-    engineCalled_.notify_one();
-  }
-}
-
-bool CommPort::NeedsWatching() const {
-  if (stopping_) return false;
-  if (!reads_.empty() || !writes_.empty() || drainCheckAt_) return true;
-  return !hungUp_ && line_->OwnOutputWaiting();
-}
-
-bool CommPort::TakeLead() {
-  if (leading_ || stopping_) return false;
-  leading_ = true;
-  return true;
-}
-
-// Whoever gives up the lead hands it on: to a thread that waits for it, or (callEngine) to
-// the engine when something pending must progress meanwhile. A waiting thread calls the engine
-// only when its wait ends (Leave), since it usually takes the lead again at once. A closing
-// port only learns that nobody leads.
-void CommPort::ReleaseLead(bool callEngine) {
-  leading_ = false;
-  engineLeads_ = false;
-  if (stopping_) {
-    leadGiven_.notify_all();
-    return;
-  }
-  if (!followers_.empty()) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(followers_.front(), &one, sizeof one);
-  } else if (callEngine && NeedsWatching()) {
-    engineCalled_.notify_one();
-  }
-}
-
-void CommPort::Leave() {
-  std::lock_guard lock(m_);
-  if (!leading_ && followers_.empty() && NeedsWatching()) engineCalled_.notify_one();
-}
-
-void CommPort::DriveWaitsFor(const Overlapped* ov) {
-  if (ov->hEvent && LoadState(ov) == kStatusPending)
-    rt::SetEventDriver(ov->hEvent, weak_from_this());
-}
-
-void CommPort::Drive(int wakeFd, const std::atomic<bool>& woken,
-                     std::optional<Clock::time_point> deadline) {
-  std::unique_lock lock(m_);
-  if (!TakeLead()) {
-    if (!stopping_) {
-      followers_.push_back(wakeFd);
-      // The engine yields to a thread that waits: it is woken to hand the lead over.
-      if (engineLeads_) Wake();
-    }
-    lock.unlock();
-    pollfd pfd{wakeFd, POLLIN, 0};
-    ::poll(&pfd, 1, deadline ? MillisecondsUntil(*deadline, Clock::now()) : -1);
-    lock.lock();
-    std::erase(followers_, wakeFd);
-    return;
-  }
-  // Led until the caller's own wake-up fires (its event was set, by this thread's work or
-  // another's) or its time is up.
-  while (!stopping_ && !woken.load(std::memory_order_acquire) &&
-         !WatchLineOnce(lock, wakeFd, deadline)) {
-    if (deadline && Clock::now() >= *deadline) break;
-  }
-  ReleaseLead(false);
-}
-
-void CommPort::LookAtLine() {
-  std::unique_lock lock(m_);
-  if (closed_ || !TakeLead()) return;
-  WatchLineOnce(lock, -1, Clock::now());
-  ReleaseLead(true);
-}
-
-void CommPort::EngineLoop() {
-  std::unique_lock lock(m_);
-  while (!stopping_) {
-    if (leading_ || !followers_.empty() || !NeedsWatching()) {
-      engineCalled_.wait(lock);
-      continue;
-    }
-    leading_ = true;
-    engineLeads_ = true;
-    do {
-      WatchLineOnce(lock, -1, std::nullopt);
-    } while (!stopping_ && followers_.empty() && NeedsWatching());
-    ReleaseLead(false);
-  }
-}
-
 bool CommPort::WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
                              std::optional<Clock::time_point> until) {
+  const PollPlan plan = PlanPoll();
   pollfd fds[3] = {};
   // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
   fds[0].fd = hungUp_ ? -1 : line_->Fd();
-  inputPaused_ = rx_.Free() == 0;
-  const bool lineOutput =
-      !hungUp_ && ((writeBlocked_ && !line_->OutputSuspended()) || line_->OwnOutputWaiting());
-  fds[0].events = static_cast<short>((inputPaused_ ? 0 : POLLIN) | (lineOutput ? POLLOUT : 0));
+  fds[0].events = plan.lineEvents;
   fds[1].fd = wakeFd_;
   fds[1].events = POLLIN;
   fds[2].fd = callerFd;
   fds[2].events = POLLIN;
   // Input the line already holds is taken at once, as if the descriptor had reported it.
-  const bool inputHeld = !hungUp_ && !inputPaused_ && line_->InputHeld();
-  const auto now = Clock::now();
-  int timeout = inputHeld ? 0 : PollTimeoutMs(now);
-  if (until) {
-    const int untilMs = MillisecondsUntil(*until, now);
-    if (timeout < 0 || untilMs < timeout) timeout = untilMs;
-  }
+  polled_ = plan;
+  if (until && (!polled_.deadline || *until < *polled_.deadline)) polled_.deadline = until;
+  const int timeout = plan.inputHeld     ? 0
+                      : polled_.deadline ? MillisecondsUntil(*polled_.deadline, Clock::now())
+                                         : -1;
   lock.unlock();
   const int ready = ::poll(fds, 3, timeout);
   lock.lock();
@@ -155,7 +47,7 @@ bool CommPort::WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
     std::uint64_t count;
     [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
   }
-  if (inputHeld) PullFromLine();
+  if (plan.inputHeld) PullFromLine();
   if (ready > 0 && fds[0].fd >= 0 && fds[0].revents != 0) {
     const short revents = fds[0].revents;
     if (revents & (POLLIN | POLLHUP | POLLERR)) PullFromLine();
@@ -173,10 +65,17 @@ bool CommPort::WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
   return ready > 0 && (fds[2].revents & POLLIN) != 0;
 }
 
-int CommPort::PollTimeoutMs(Clock::time_point now) const {
-  std::optional<Clock::time_point> next;
-  auto consider = [&next](const std::optional<Clock::time_point>& t) {
-    if (t && (!next || *t < *next)) next = t;
+CommPort::PollPlan CommPort::PlanPoll() const {
+  PollPlan plan;
+  if (!hungUp_) {
+    // A full queue takes nothing more in: the bytes wait in the kernel.
+    const bool queueFull = rx_.Free() == 0;
+    const bool output = (writeBlocked_ && !line_->OutputSuspended()) || line_->OwnOutputWaiting();
+    plan.lineEvents = static_cast<short>((queueFull ? 0 : POLLIN) | (output ? POLLOUT : 0));
+    plan.inputHeld = !queueFull && line_->InputHeld();
+  }
+  auto consider = [&plan](const std::optional<Clock::time_point>& t) {
+    if (t && (!plan.deadline || *t < *plan.deadline)) plan.deadline = t;
   };
   if (!reads_.empty() && reads_.front().started) {
     const PendingRead& r = reads_.front();
@@ -187,19 +86,19 @@ int CommPort::PollTimeoutMs(Clock::time_point now) const {
   }
   if (!writes_.empty() && writes_.front().started) consider(writes_.front().deadline);
   consider(drainCheckAt_);
-  return next ? MillisecondsUntil(*next, now) : -1;
+  return plan;
 }
 
 // ---- receive ----
 
-void CommPort::PullFromLine() {
+void CommPort::PullFromLine(std::uint32_t beyond) {
   ServeReads(Clock::now());
   if (lineDrained_ || stopping_) return;
   std::uint8_t chunk[4096];
   for (;;) {
     // A line never yields more bytes than it reads, nor decoding more than it is given, so
     // reading at most the free space can never overflow the queue.
-    const std::uint32_t room = rx_.Free();
+    const std::uint32_t room = rx_.Free(beyond);
     if (room == 0) return;
     const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
     if (in.bytes > 0) {
@@ -244,7 +143,7 @@ bool CommPort::TopUpFromLine() {
 
 void CommPort::StartRead(PendingRead& r, Clock::time_point now) {
   r.started = true;
-  if (r.plan.totalMs) r.totalDeadline = now + std::chrono::milliseconds(*r.plan.totalMs);
+  if (r.plan.totalMs) r.totalDeadline = DeadlineAfter(now, *r.plan.totalMs);
 }
 
 bool CommPort::ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const {
@@ -293,7 +192,7 @@ void CommPort::ServeReads(Clock::time_point now) {
 
 void CommPort::StartWrite(PendingWrite& w, Clock::time_point now) {
   w.started = true;
-  if (w.totalMs) w.deadline = now + std::chrono::milliseconds(*w.totalMs);
+  if (w.totalMs) w.deadline = DeadlineAfter(now, *w.totalMs);
 }
 
 void CommPort::PushWrites(Clock::time_point now) {

@@ -17,6 +17,8 @@ namespace {
 
 // Larger receive queues are refused like an allocation the driver cannot make.
 constexpr std::uint32_t kLargestQueue = 64u << 20;
+// What ClearCommError takes in beyond a full queue to count it: a tty's input buffer.
+constexpr std::uint32_t kLookBeyondAFullQueue = 4096;
 constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
 constexpr std::uint32_t kAllPurgeFlags =
     kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
@@ -85,12 +87,17 @@ void CommPort::Close() {
   AbortReads(kErrorOperationAborted);
   AbortWrites(kErrorOperationAborted);
   if (waitOv_) CompleteWait(kErrorOperationAborted, 0);
+  lock.unlock();
+  // Outside the lock: a tty's close may wait for output still leaving, and the threads that
+  // waited on the port leave it meanwhile. Every call from now on finds the port closed and
+  // touches neither the line nor the wake-up.
   line_->Close();
   ::close(wakeFd_);
 }
 
 std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
-  std::unique_lock lock(m_);
+  CallScope call(*this);
+  std::unique_lock<std::mutex>& lock = call.Lock();
   if (closed_) return kErrorInvalidHandle;
   if (const std::uint32_t invalid = ValidateDcb(dcb)) return invalid;
   if (hungUp_) return kErrorDeviceNotConnected;
@@ -105,8 +112,9 @@ std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
     while (!stopping_ && !hungUp_ && line_->Unconfirmed(&until) && Clock::now() < until) {
       if (TakeLead()) {
         WatchLineOnce(lock, -1, until);
-        ReleaseLead(true);
+        ReleaseLead(-1);
       } else {
+        CheckLead();
         lineAnswered_.wait_until(lock, until);
       }
     }
@@ -116,7 +124,7 @@ std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
 }
 
 std::uint32_t CommPort::SetCommTimeouts(const CommTimeouts& timeouts) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   // Like the Windows driver, a transfer keeps the timeouts it started with.
   timeouts_ = timeouts;
@@ -124,18 +132,17 @@ std::uint32_t CommPort::SetCommTimeouts(const CommTimeouts& timeouts) {
 }
 
 std::uint32_t CommPort::SetupComm(std::uint32_t inQueue, std::uint32_t /*outQueue*/) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (inQueue > kLargestQueue) return kErrorNotEnoughMemory;
   // Size 0 keeps the queue as it is. A smaller queue than its content keeps every byte; the
   // engine reads no more from the line until the content fits.
   if (inQueue != 0) rx_.SetLimit(inQueue);
-  Nudge();
   return kErrorSuccess;
 }
 
 std::uint32_t CommPort::SetCommMask(std::uint32_t mask) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   // Windows completes an outstanding wait with no events when the mask changes.
   if (waitOv_) CompleteWait(kErrorSuccess, 0);
@@ -154,7 +161,7 @@ std::uint32_t CommPort::SetCommMask(std::uint32_t mask) {
 }
 
 std::uint32_t CommPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (mask_ == 0 || waitOv_ != nullptr || eventMask == nullptr) return kErrorInvalidParameter;
   BeginTransfer(ov);
@@ -177,7 +184,7 @@ std::uint32_t CommPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) 
 
 std::uint32_t CommPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_t* done,
                                  Overlapped* ov) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (done) *done = 0;
   BeginTransfer(ov);
@@ -205,17 +212,15 @@ std::uint32_t CommPort::ReadFile(void* buffer, std::uint32_t count, std::uint32_
   if (LoadState(ov) == kStatusPending || ov->InternalHigh != count) PullFromLine();
   if (LoadState(ov) == kStatusPending) {
     DriveWaitsFor(ov);
-    Nudge();  // a new deadline, or queue space freed
     return kErrorIoPending;
   }
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);
-  if (inputPaused_ && rx_.Free() > 0) Nudge();  // queue space freed
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
 std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::uint32_t* done,
                                   Overlapped* ov) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (done) *done = 0;
   BeginTransfer(ov);
@@ -236,22 +241,30 @@ std::uint32_t CommPort::WriteFile(const void* buffer, std::uint32_t count, std::
   PushWrites(Clock::now());
   if (LoadState(ov) == kStatusPending) {
     DriveWaitsFor(ov);
-    Nudge();
     return kErrorIoPending;
   }
   if (done) *done = static_cast<std::uint32_t>(ov->InternalHigh);
-  if (drainCheckAt_) Nudge();
   return static_cast<std::uint32_t>(ov->Internal);
 }
 
 std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
+  // cbInQue counts what reads can have, decoded: the kernel's count would include a marked tty's
+  // doubled 0xFF and a server's Telnet escapes and notifications. So what the line holds is
+  // taken in first, up to one chunk beyond a full queue, so that a full queue still shows that
+  // more has come; what lies further stays with the line, held back by its flow control.
   // Asked first: the status of an empty line is read without a read() (a handler's
   // BytesWaiting, right after the lead took in what woke it).
   const bool linePending = !lineDrained_ && (line_->InputHeld() || line_->InputPending());
   if (linePending) {
-    PullFromLine();
+    // What arrives while the line is read is taken in (and counted) too, as long as it keeps
+    // coming and the queue has room: the handler that asked reads it with the rest.
+    std::size_t before;
+    do {
+      before = rx_.Size();
+      PullFromLine(kLookBeyondAFullQueue);
+    } while (rx_.Size() > before && !lineDrained_ && line_->InputPending());
   } else {
     ServeReads(Clock::now());
   }
@@ -259,8 +272,7 @@ std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   errors_ = 0;
   if (stat) {
     stat->Flags = 0;
-    const std::uint32_t kernelIn = lineDrained_ || !linePending ? 0 : line_->InputWaiting();
-    stat->cbInQue = static_cast<std::uint32_t>(rx_.Size()) + kernelIn;
+    stat->cbInQue = static_cast<std::uint32_t>(rx_.Size());
     std::uint32_t unsent = 0;
     for (const auto& w : writes_) unsent += w.count - w.written;
     std::uint32_t kernelOut = 0;
@@ -271,12 +283,11 @@ std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
     }
     stat->cbOutQue = unsent + kernelOut;
   }
-  if (inputPaused_ && rx_.Free() > 0) Nudge();  // a served read may have freed queue space
   return kErrorSuccess;
 }
 
 std::uint32_t CommPort::GetCommModemStatus(std::uint32_t* status) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   // A serial server reports the lines among its data: what it sent is taken in first.
   PullFromLine();
@@ -285,7 +296,7 @@ std::uint32_t CommPort::GetCommModemStatus(std::uint32_t* status) {
 }
 
 std::uint32_t CommPort::PurgeComm(std::uint32_t flags) {
-  std::lock_guard lock(m_);
+  CallScope call(*this);
   if (closed_) return kErrorInvalidHandle;
   if (flags == 0 || (flags & ~kAllPurgeFlags) != 0) return kErrorInvalidParameter;
   if (flags & kPurgeTxAbort) AbortWrites(kErrorOperationAborted);
@@ -296,7 +307,6 @@ std::uint32_t CommPort::PurgeComm(std::uint32_t flags) {
     line_->Purge((flags & kPurgeTxClear) != 0, (flags & kPurgeRxClear) != 0);
   }
   if (flags & kPurgeRxClear) rx_.Clear();
-  Nudge();
   return kErrorSuccess;
 }
 

@@ -10,11 +10,17 @@
 //   event is set or the lead is handed to them. The poll timeout is the earliest deadline of a
 //   pending transfer (or of the transmit-drain check); with nothing pending it sleeps without a
 //   timeout, so an idle port costs no wake-ups.
-// - The engine thread leads only when transfers are pending that nobody waits for (a write the
-//   line holds back, a read's deadline, the drain check); otherwise it sleeps on a condition
-//   variable and costs nothing. A pending comm-event wait that nobody waits for is left until
-//   someone looks at it (a wait for its event, GetOverlappedResult, any call that reads the
-//   line): it then completes with what the line brought meanwhile, as the history of events.
+// - The engine thread leads only when nobody waits and something pending must progress (a
+//   write the line holds back, a read's deadline, the drain check), or a comm-event wait is
+//   pending while a thread waits for it from another port's poll; otherwise it sleeps on a
+//   condition variable and costs nothing. A pending comm-event wait that nobody waits for is
+//   left until someone looks at it (a wait for its event, GetOverlappedResult, any call that
+//   reads the line): it then completes with what the line brought meanwhile, as the history of
+//   events.
+// - The lead is never lost: whenever it is needed it is held by exactly one thread, which polls
+//   or has been handed it (CommLead.cpp states the invariant). Whoever stops leading or waiting
+//   passes it on, and every call that gives the leader's poll something more to wait for wakes
+//   it.
 // - Received bytes go into the port's own receive queue, whose size SetupComm sets, through
 //   the PARMRK decoder when the line marks line errors in-band. A full queue stops reading from
 //   the line: the bytes wait in the kernel, whose flow control (if any) then holds the sender.
@@ -88,9 +94,33 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   // A thread waiting for one of this port's transfers (EventDriver).
   void Drive(int wakeFd, const std::atomic<bool>& woken,
              std::optional<Clock::time_point> deadline) override;
-  void Leave() override;
+  void Leave(int wakeFd) override;
+  void Attend() override;
+  void Unattend() override;
 
  private:
+  // The lock for one call; at its end the lead learns what the call changed (AfterCall).
+  class CallScope {
+   public:
+    explicit CallScope(CommPort& port) : port_(port), lock_(port.m_) {}
+    ~CallScope() { port_.AfterCall(); }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+    std::unique_lock<std::mutex>& Lock() { return lock_; }
+
+   private:
+    CommPort& port_;
+    std::unique_lock<std::mutex> lock_;
+  };
+
+  // What a leader's poll waits for: the line's poll events, input the line holds already (no
+  // waiting at all), and the earliest deadline.
+  struct PollPlan {
+    short lineEvents = 0;
+    bool inputHeld = false;
+    std::optional<Clock::time_point> deadline;
+  };
+
   struct PendingRead {
     Overlapped* ov = nullptr;
     std::uint8_t* buffer = nullptr;
@@ -113,26 +143,39 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
 
   CommPort(std::unique_ptr<Line> line, int wakeFd);
 
+  static int MillisecondsUntil(Clock::time_point deadline, Clock::time_point now);
+
   void EngineLoop();
   // The lead's work: one poll of the line, the port's wake-up and the caller's fd (or -1),
   // until something happens or the earlier of the port's deadlines and until; then what the
   // line and the clock call for. Returns whether the caller's fd became readable.
   bool WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
                      std::optional<Clock::time_point> until);
+  PollPlan PlanPoll() const;
+
+  // The lead (CommLead.cpp).
   bool TakeLead();
-  void ReleaseLead(bool callEngine);
-  // Something pending must progress without anyone waiting for it.
-  bool NeedsWatching() const;
-  int PollTimeoutMs(Clock::time_point now) const;
+  // Gives the lead up and passes it on; keeperFd is the wake-up of a waiting thread that gives
+  // it up and comes back at once (or leaves), -1 otherwise.
+  void ReleaseLead(int keeperFd);
+  void PassLead(int keeperFd);
+  // Something pending must progress whether or not a thread waits for the port.
+  bool EngineShouldLead() const;
+  bool LeadNeeded() const;
+  bool LeadHeld() const;
+  void CheckLead() const;
+  bool LeaderMustLookAgain() const;
   void Wake();
-  // The lead's poll, or the engine, must look at the port again: a deadline, the queue's
-  // room or the line's output changed.
+  // After a change: the leader looks again if it must wait for more than its poll does; a free
+  // lead that is now needed is passed on.
   void Nudge();
+  void AfterCall();
   // Attaches the port to a transfer's event that is left pending.
   void DriveWaitsFor(const Overlapped* ov);
 
   // Receive side.
-  void PullFromLine();
+  // Takes in what the line holds, as far as the queue has room (and `beyond` bytes more).
+  void PullFromLine(std::uint32_t beyond = 0);
   bool TopUpFromLine();
   void TakeLineReports(const Line::Input& in);
   void ServeReads(Clock::time_point now);
@@ -163,10 +206,13 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
 
   bool leading_ = false;        // a thread is watching the line (in WatchLineOnce)
   bool engineLeads_ = false;    // that thread is the engine
-  std::vector<int> followers_;  // wake-up fds of threads waiting for the lead
+  int handedTo_ = -1;           // wake-up fd of the waiting thread the lead was handed to
+  bool engineHanded_ = false;   // the engine was called to take the lead
+  std::vector<int> followers_;  // wake-up fds of threads waiting for the lead, longest first
+  int attendants_ = 0;          // threads that wait for the port while driving another
+  PollPlan polled_;             // what the leader's poll waits for
   bool closed_ = false;
   bool stopping_ = false;
-  bool inputPaused_ = false;   // the engine's poll leaves the line out: the queue was full
   bool hungUp_ = false;        // the device is gone: transfers fail, the engine ignores the fd
   bool lineDrained_ = false;   // everything the kernel held after the hang-up has been read
   bool writeBlocked_ = false;  // the line refused more output: wait for POLLOUT

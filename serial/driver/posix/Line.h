@@ -47,8 +47,6 @@ class Line {
   virtual Input Read(std::uint8_t* buffer, std::size_t max) = 0;
   // Input the line took from the descriptor already and still holds for Read.
   virtual bool InputHeld() const { return false; }
-  // The kernel's count of received bytes not read yet.
-  virtual std::uint32_t InputWaiting() = 0;
   // Whether a read now may find something. A tty answers from the kernel's count, sparing a
   // read that finds nothing (which first waits for the kernel's buffer work); true when it
   // cannot tell, so that the read shows a hang-up.

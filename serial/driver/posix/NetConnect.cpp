@@ -149,8 +149,9 @@ int ConnectOne(const addrinfo& a, Clock::time_point deadline, int* fdOut) {
       const int ready = ::poll(&p, 1, static_cast<int>(left > INT_MAX ? INT_MAX : left));
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) {
+        const int err = ready == 0 ? ETIMEDOUT : errno;
         ::close(fd);
-        return ready == 0 ? ETIMEDOUT : errno;
+        return err;
       }
       break;
     }

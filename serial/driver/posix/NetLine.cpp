@@ -13,6 +13,7 @@
 
 #include "serial/driver/posix/ErrnoToWinError.h"
 #include "serial/driver/posix/NetConnect.h"
+#include "serial/driver/posix/TelnetCodec.h"
 
 namespace drv::posix {
 namespace {
@@ -149,18 +150,13 @@ Line::Input NetLine::Read(std::uint8_t* buffer, std::size_t max) {
   return in;
 }
 
-std::uint32_t NetLine::InputWaiting() {
-  int waiting = 0;
-  if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) waiting = 0;
-  return static_cast<std::uint32_t>(waiting) + static_cast<std::uint32_t>(held_.size() - heldAt_);
-}
-
 bool NetLine::FlushOwnOutput() {
   while (!out_.empty()) {
     if (gone_) return false;
     const ssize_t n = ::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       out_.erase(out_.begin(), out_.begin() + n);
+      dataInOut_ -= std::min(dataInOut_, static_cast<std::size_t>(n));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -189,6 +185,7 @@ long NetLine::Write(const std::uint8_t* data, std::size_t n) {
   // line, which sends it before anything else.
   const std::size_t take = std::min(n, kEncodeChunk);
   session_->EncodeData(data, take, out_);
+  dataInOut_ = out_.size();
   if (!FlushOwnOutput()) return -1;
   return static_cast<long>(take);
 }
@@ -252,10 +249,24 @@ void NetLine::Purge(bool transmit, bool receive) {
       dropped += want;
     }
   }
+  if (transmit) DropHeldData();
   if (session_ && session_->ComPortControl()) {
     session_->RequestPurge((transmit ? kPurgeTxClear : 0u) | (receive ? kPurgeRxClear : 0u), out_);
     FlushOwnOutput();
   }
+}
+
+// Written data the socket has not taken yet is dropped, as tcflush drops what a tty's output
+// queue holds; the protocol's own messages behind it stay. An escape the socket took half of
+// keeps its second half: the server would take a lone IAC for the start of a command.
+void NetLine::DropHeldData() {
+  std::size_t iacs = 0;
+  while (iacs < dataInOut_ && out_[iacs] == telnet::kIac) ++iacs;
+  // The chunk's IACs all come in pairs, so an odd run at the front is a pair cut in two.
+  const std::size_t keep = iacs % 2;
+  out_.erase(out_.begin() + static_cast<std::ptrdiff_t>(keep),
+             out_.begin() + static_cast<std::ptrdiff_t>(dataInOut_));
+  dataInOut_ = keep;
 }
 
 std::unique_ptr<LineActivity> NetLine::WatchLineChanges(LineChangeReport) {

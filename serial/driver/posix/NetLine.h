@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,7 +33,6 @@ class NetLine final : public Line {
   bool MarksLineErrors() const override { return false; }
   Input Read(std::uint8_t* buffer, std::size_t max) override;
   bool InputHeld() const override { return heldAt_ < held_.size(); }
-  std::uint32_t InputWaiting() override;
   long Write(const std::uint8_t* data, std::size_t n) override;
   bool OwnOutputWaiting() const override { return !out_.empty(); }
   bool OutputSuspended() const override { return session_ && session_->OutputSuspended(); }
@@ -54,12 +54,14 @@ class NetLine final : public Line {
   // Reads one chunk into `data` (room for `max` bytes); false when the connection has ended.
   bool ReceiveChunk(std::uint8_t* data, std::size_t max, Input& in);
   void Note(const std::string& text) const;
+  void DropHeldData();
 
   int fd_;
   std::string name_;
   NetLineLimits limits_;
   std::unique_ptr<ComPortSession> session_;  // none for tcp://
   std::vector<std::uint8_t> out_;            // encoded bytes not yet taken by the socket
+  std::size_t dataInOut_ = 0;                // how many of them, at the front, are line data
   std::vector<std::uint8_t> held_;           // line data read while negotiating
   std::size_t heldAt_ = 0;
   bool gone_ = false;

@@ -9,8 +9,9 @@ void ReceiveQueue::SetLimit(std::uint32_t limit) {
   above80_ = AtOrAbove80();
 }
 
-std::uint32_t ReceiveQueue::Free() const {
-  return bytes_.Size() < limit_ ? limit_ - static_cast<std::uint32_t>(bytes_.Size()) : 0;
+std::uint32_t ReceiveQueue::Free(std::uint32_t beyond) const {
+  const std::uint64_t room = std::uint64_t{limit_} + beyond;
+  return bytes_.Size() < room ? static_cast<std::uint32_t>(room - bytes_.Size()) : 0;
 }
 
 bool ReceiveQueue::AtOrAbove80() const {

@@ -25,7 +25,8 @@ class ReceiveQueue {
   void SetMarked(bool marked) { decoder_.SetMarked(marked); }
   // A limit below the content keeps every byte; Free() is 0 until the content fits.
   void SetLimit(std::uint32_t limit);
-  std::uint32_t Free() const;
+  // Room up to the limit, or up to `beyond` bytes past it.
+  std::uint32_t Free(std::uint32_t beyond = 0) const;
   std::size_t Size() const { return bytes_.Size(); }
 
   // Decodes raw line input (at most Free() bytes, so that nothing can overflow) into the queue.

@@ -35,4 +35,12 @@ std::optional<std::uint64_t> PlanWrite(const CommTimeouts& t, std::uint32_t coun
   return multiplier * count + constant;
 }
 
+std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(
+    std::chrono::steady_clock::time_point now, std::uint64_t ms) {
+  using namespace std::chrono;
+  const auto room = duration_cast<milliseconds>(steady_clock::time_point::max() - now).count();
+  if (room < 0 || ms > static_cast<std::uint64_t>(room)) return std::nullopt;
+  return now + milliseconds(static_cast<milliseconds::rep>(ms));
+}
+
 }  // namespace drv::posix

@@ -2,6 +2,7 @@
 // defines them. Pure functions: the engine applies the result with its monotonic clock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -28,5 +29,10 @@ ReadPlan PlanRead(const CommTimeouts& t, std::uint32_t count);
 
 // Whole-transfer limit of a write in ms; none when both write fields are zero.
 std::optional<std::uint64_t> PlanWrite(const CommTimeouts& t, std::uint32_t count);
+
+// The time `ms` after `now`; none when that lies beyond what the clock can count (a multiplier
+// near MAXDWORD times a large count): a limit that long is no limit.
+std::optional<std::chrono::steady_clock::time_point> DeadlineAfter(
+    std::chrono::steady_clock::time_point now, std::uint64_t ms);
 
 }  // namespace drv::posix

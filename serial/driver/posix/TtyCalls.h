@@ -1,6 +1,9 @@
 // The tty calls whose failures and stalls the engine must handle but a pseudo-terminal never
-// shows: reading the line settings at open (a device node without a UART fails it with EIO)
-// and asking how many bytes the kernel still has to send (a pty always answers 0).
+// shows: reading the line settings at open (a device node without a UART fails it with EIO),
+// asking how many bytes the kernel still has to send (a pty always answers 0), whether the
+// device is a pseudo-terminal at all (a test makes a pty mark line errors as a real port does),
+// and closing it (which on a port whose output a line holds can wait the kernel's closing_wait,
+// 30 s by default).
 //
 // Everything else goes to the system directly. Tests replace an entry to provoke what only
 // real hardware does; they do so only while no port is open, since engine threads call these
@@ -16,6 +19,10 @@ struct TtyCalls {
   int (*getAttributes)(int fd, termios* t);
   // TIOCOUTQ: 0 with *queued set, or -1 with errno set.
   int (*outputQueued)(int fd, int* queued);
+  // Whether fd is the slave side of a pseudo-terminal.
+  bool (*isPseudoTerminal)(int fd);
+  // close: 0, or -1 with errno set.
+  int (*close)(int fd);
 };
 
 // The calls in use, the system's unless a test has replaced them.

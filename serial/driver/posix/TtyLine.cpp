@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <thread>
 
 #include "serial/driver/posix/ErrnoToWinError.h"
 #include "serial/driver/posix/LineSettings.h"
@@ -18,19 +19,12 @@
 namespace drv::posix {
 namespace {
 
+// The longest a close waits for output that is still leaving.
+constexpr std::chrono::milliseconds kLongestCloseDrain{2000};
+
 std::uint32_t OpenFailure(int fd, int err, ErrnoContext context) {
   if (fd >= 0) ::close(fd);
   return WinErrorFromErrno(err, context);
-}
-
-// The slave side of a pseudo-terminal: its bytes come from a program, never from a wire, so
-// they carry no framing or parity errors and no breaks. Linux numbers these devices in the
-// Unix98 slave majors (136 to 143) and the old BSD-style slave major (3).
-bool IsPseudoTerminal(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const unsigned int m = major(st.st_rdev);
-  return (m >= 136 && m <= 143) || m == 3;
 }
 
 }  // namespace
@@ -59,7 +53,8 @@ std::unique_ptr<TtyLine> TtyLine::Open(const std::string& path, std::uint32_t* e
   ::ioctl(fd, TIOCEXCL);
   SavedLineState saved;
   SaveLineState(fd, saved);
-  const LineErrors lineErrors = IsPseudoTerminal(fd) ? LineErrors::kNone : LineErrors::kMarked;
+  const LineErrors lineErrors =
+      Tty().isPseudoTerminal(fd) ? LineErrors::kNone : LineErrors::kMarked;
   MakeRawForEngine(t, lineErrors);
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
     const int err = errno;
@@ -80,11 +75,31 @@ TtyLine::~TtyLine() {
 
 void TtyLine::Close() {
   if (fd_ < 0) return;
+  LetOutputLeave();
+  // What a held line keeps is dropped: the kernel's close would wait for it, up to its
+  // closing_wait (30 s by default).
+  ::tcflush(fd_, TCOFLUSH);
   RestoreLineState(fd_, saved_);
   // On a pty the tty outlives this descriptor: it must not stay exclusive.
   ::ioctl(fd_, TIOCNXCL);
-  ::close(fd_);
+  Tty().close(fd_);
   fd_ = -1;
+}
+
+// Output still on its way gets the time it needs at the line's rate, while it moves, for at
+// most kLongestCloseDrain: the last bytes written before a close are sent, as the kernel's own
+// close would send them.
+void TtyLine::LetOutputLeave() {
+  const auto until = Clock::now() + kLongestCloseDrain;
+  std::uint32_t queued = 0;
+  std::uint32_t before = UINT32_MAX;
+  while (OutputQueued(&queued) && queued != 0 && queued < before && Clock::now() < until) {
+    before = queued;
+    const std::uint64_t lineMs =
+        std::uint64_t{queued} * bitsPerCharacter_ * 1000 / std::max(bitsPerSecond_, 1u) + 1;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(std::chrono::milliseconds(lineMs), until - Clock::now()));
+  }
 }
 
 Line::Input TtyLine::Read(std::uint8_t* buffer, std::size_t max) {
@@ -102,12 +117,6 @@ Line::Input TtyLine::Read(std::uint8_t* buffer, std::size_t max) {
     in.gone = true;
     return in;
   }
-}
-
-std::uint32_t TtyLine::InputWaiting() {
-  int waiting = 0;
-  if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
-  return static_cast<std::uint32_t>(waiting);
 }
 
 bool TtyLine::InputPending() {
@@ -147,6 +156,9 @@ std::uint32_t TtyLine::Apply(const Dcb& dcb) {
   if (const int err = SetModemControl(fd_, ModemControlFor(dcb))) {
     return WinErrorFromErrno(err, ErrnoContext::kIo);
   }
+  const ReceiveRules rules = ReceiveRulesFor(dcb);
+  bitsPerCharacter_ = rules.bitsPerCharacter;
+  bitsPerSecond_ = rules.bitsPerSecond;
   return kErrorSuccess;
 }
 

@@ -22,7 +22,6 @@ class TtyLine final : public Line {
   int Fd() const override { return fd_; }
   bool MarksLineErrors() const override { return lineErrors_ == LineErrors::kMarked; }
   Input Read(std::uint8_t* buffer, std::size_t max) override;
-  std::uint32_t InputWaiting() override;
   bool InputPending() override;
   long Write(const std::uint8_t* data, std::size_t n) override;
   bool OutputQueued(std::uint32_t* queued) override;
@@ -35,10 +34,14 @@ class TtyLine final : public Line {
  private:
   TtyLine(int fd, const SavedLineState& saved, LineErrors lineErrors)
       : fd_(fd), saved_(saved), lineErrors_(lineErrors) {}
+  void LetOutputLeave();
 
   int fd_;
   SavedLineState saved_;
   LineErrors lineErrors_;
+  // The line's pace, for how long output still queued at the close may take.
+  std::uint32_t bitsPerCharacter_ = 10;
+  std::uint32_t bitsPerSecond_ = 9600;
 };
 
 }  // namespace drv::posix

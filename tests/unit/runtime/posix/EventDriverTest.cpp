@@ -41,10 +41,14 @@ class SilentLine : public EventDriver {
     pollfd pfd{wakeFd, POLLIN, 0};
     ::poll(&pfd, 1, static_cast<int>(ms));
   }
-  void Leave() override { ++leaves_; }
+  void Leave(int) override { ++leaves_; }
+  void Attend() override { ++attends_; }
+  void Unattend() override { ++unattends_; }
 
   std::atomic<int> rounds_{0};
   std::atomic<int> leaves_{0};
+  std::atomic<int> attends_{0};
+  std::atomic<int> unattends_{0};
   std::set<std::thread::id> drivers_;
 
  private:
@@ -98,6 +102,46 @@ TEST(DrivenWait, AWaitOfNoTimeLooksOnceAndOldWakeUpsDoNotEndALaterWait) {
   EXPECT_EQ(WaitForSingleObject(driven.Handle(), 200), kWaitTimeout);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 190ms);
   EXPECT_LE(silent->rounds_, 3) << "rounds of a driver in 200 ms of silence";
+}
+
+// A thread can drive one driver at a time: a wait on events of two drives the first and tells
+// the other that it must see to its work itself meanwhile.
+TEST(DrivenWait, AWaitOnEventsOfTwoDriversDrivesTheFirstAndAttendsTheOther) {
+  Event first(true, false), second(true, false);
+  auto firstLine = std::make_shared<SilentLine>();
+  auto secondLine = std::make_shared<SilentLine>();
+  SetEventDriver(first.Handle(), firstLine);
+  SetEventDriver(second.Handle(), secondLine);
+  const EventHandle both[] = {first.Handle(), second.Handle()};
+  EXPECT_EQ(WaitForMultipleObjects(2, both, 100), kWaitTimeout);
+  EXPECT_GE(firstLine->rounds_, 1);
+  EXPECT_EQ(firstLine->leaves_, 1);
+  EXPECT_EQ(firstLine->attends_, 0);
+  EXPECT_EQ(secondLine->rounds_, 0);
+  EXPECT_EQ(secondLine->attends_, 1);
+  EXPECT_EQ(secondLine->unattends_, 1);
+  EXPECT_EQ(secondLine->leaves_, 0);
+}
+
+TEST(DrivenWait, ADriverGivenLaterWakesAThreadAsleepOnTheEvent) {
+  Event done(true, false);
+  auto line = std::make_shared<SilentLine>(done.Handle(), 1);
+  std::atomic<long> msAfterDriver{-1};
+  std::atomic<std::chrono::steady_clock::time_point> driverSet{};
+  std::thread sleeper([&] {
+    if (WaitForSingleObject(done.Handle(), 5000) == kWaitObject0) {
+      msAfterDriver = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - driverSet.load())
+                          .count();
+    }
+  });
+  std::this_thread::sleep_for(50ms);
+  driverSet = std::chrono::steady_clock::now();
+  SetEventDriver(done.Handle(), line);
+  sleeper.join();
+  EXPECT_GE(msAfterDriver.load(), 0);
+  EXPECT_LT(msAfterDriver.load(), 2000) << "the thread slept on undriven until its time was up";
+  EXPECT_EQ(line->rounds_, 1);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -308,6 +310,106 @@ TEST_F(NetPort, SuspendedFlowHoldsTheDataWithoutSpinningAndResumeReleasesIt) {
   ASSERT_TRUE(write.WaitDone(Ms(5000)));
   ASSERT_TRUE(server.AwaitData(line.size(), Ms(5000)));
   EXPECT_EQ(server.Data(), Bytes(line.begin(), line.end()));
+}
+
+// A RESUME that another call takes in (here ClearCommError, looping on two threads) wakes the
+// thread that leads for the suspended write: it has to wait for the socket now.
+TEST_F(NetPort, AResumeTakenInByAnotherCallReleasesTheWaitingWrite) {
+  ScriptedServer server({});
+  OpenTo(server);
+  ASSERT_TRUE(D().SetCommState(h_, ToolDcb()));
+  std::string expected;
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    server.SendComPort(108, {});
+    server.SendData({'s'});
+    ASSERT_EQ(ReadAll(1), "s") << "the suspension taken in";
+    const std::string line = "round " + std::to_string(round) + "\n";
+    expected += line;
+    Transfer write;
+    std::uint32_t done = 0;
+    ASSERT_FALSE(
+        D().WriteFile(h_, line.data(), static_cast<std::uint32_t>(line.size()), &done, &write.ov));
+    std::atomic<Clock::time_point> resumed{};
+    std::atomic<long> late{-1};
+    std::thread writer([&] {
+      if (write.WaitDone(Ms(4000))) late = ElapsedMs(resumed);
+    });
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> pollers;
+    for (int i = 0; i < 2; ++i) {
+      pollers.emplace_back([&] {
+        while (!stop) {
+          std::uint32_t errors = 0;
+          drv::ComStat stat;
+          D().ClearCommError(h_, &errors, &stat);
+        }
+      });
+    }
+    std::this_thread::sleep_for(Ms(50));
+    resumed = Clock::now();
+    server.SendComPort(109, {});
+    writer.join();
+    stop = true;
+    for (auto& p : pollers) p.join();
+    if (!write.WaitDone(Ms(0))) {
+      ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeTxAbort));
+    }
+    ASSERT_TRUE(write.WaitDone(Ms(3000)));
+    EXPECT_GE(late.load(), 0) << "the write never completed";
+    EXPECT_LT(late.load(), 2000) << "ms from RESUME to the write's completion";
+  }
+  ASSERT_TRUE(server.AwaitData(expected.size(), Ms(5000)));
+  EXPECT_EQ(server.Data(), Bytes(expected.begin(), expected.end()));
+}
+
+// PurgeComm's transmit clear drops what the line still holds of written data, as tcflush drops
+// a tty's output queue; what went to the socket before is the kernel's.
+TEST_F(NetPort, TransmitClearDropsDataTheLineStillHolds) {
+  ScriptedServer server({});
+  OpenTo(server);
+  ASSERT_TRUE(D().SetCommState(h_, ToolDcb()));
+  server.HoldReading(true);
+  const std::vector<std::uint8_t> block(64 * 1024, 'x');
+  std::uint64_t accepted = 0;
+  Transfer t;
+  bool pending = false;
+  // Until the sockets' buffers are full and a write is left with the line.
+  for (int i = 0; i < 2000 && !pending; ++i) {
+    std::uint32_t done = 0;
+    if (D().WriteFile(h_, block.data(), static_cast<std::uint32_t>(block.size()), &done, &t.ov)) {
+      accepted += done;
+    } else {
+      ASSERT_EQ(D().GetLastError(), drv::kErrorIoPending);
+      pending = true;
+    }
+  }
+  ASSERT_TRUE(pending) << "130 MB went out without a write left pending";
+  ASSERT_TRUE(D().PurgeComm(h_, drv::kPurgeTxAbort | drv::kPurgeTxClear));
+  ASSERT_TRUE(t.WaitDone(Ms(3000)));
+  std::uint32_t done = 0;
+  EXPECT_FALSE(D().GetOverlappedResult(h_, &t.ov, &done, false));
+  EXPECT_EQ(D().GetLastError(), drv::kErrorOperationAborted);
+  accepted += done;
+  server.HoldReading(false);
+  std::uint32_t endDone = 0;
+  Transfer end;
+  if (!D().WriteFile(h_, "END", 3, &endDone, &end.ov)) {
+    ASSERT_EQ(D().GetLastError(), drv::kErrorIoPending);
+  }
+  ASSERT_TRUE(end.WaitDone(Ms(10000)));
+  Bytes data;
+  const auto start = Clock::now();
+  do {
+    data = server.Data();
+    if (data.size() >= 3 && std::equal(data.end() - 3, data.end(), "END")) break;
+    std::this_thread::sleep_for(Ms(10));
+  } while (ElapsedMs(start) < 10000);
+  ASSERT_GE(data.size(), 3u);
+  EXPECT_EQ(std::string(data.end() - 3, data.end()), "END");
+  const auto sent = static_cast<std::uint64_t>(std::count(data.begin(), data.end(), 'x'));
+  EXPECT_LT(sent, accepted) << "every byte the writes handed over reached the server, also what "
+                               "the line still held at the purge";
 }
 
 TEST_F(NetPort, PurgeAsksTheServerToPurgeAndClearsTheQueueAndTheSocket) {

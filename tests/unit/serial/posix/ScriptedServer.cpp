@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -106,12 +107,15 @@ std::string ScriptedServer::Url() const {
 void ScriptedServer::Run() {
   for (;;) {
     int client;
+    bool held;
     {
       std::lock_guard lock(m_);
       if (stop_) return;
       client = clientFd_;
+      held = holdReading_;
     }
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {client >= 0 ? client : listenFd_, POLLIN, 0}};
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0},
+                     {client >= 0 ? (held ? -1 : client) : listenFd_, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
     if (fds[0].revents & POLLIN) {
       std::uint64_t count;
@@ -122,6 +126,9 @@ void ScriptedServer::Run() {
     if (client < 0) {
       const int accepted = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (accepted < 0) continue;
+      // What the test sends goes at once, as a serial server's bytes do.
+      const int on = 1;
+      ::setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       {
         std::lock_guard lock(m_);
         clientFd_ = accepted;
@@ -187,6 +194,15 @@ void ScriptedServer::CloseClient() {
   // The server's thread may be polling the descriptor: it closes it when it sees the end.
   std::lock_guard lock(m_);
   if (clientFd_ >= 0) ::shutdown(clientFd_, SHUT_RDWR);
+}
+
+void ScriptedServer::HoldReading(bool hold) {
+  {
+    std::lock_guard lock(m_);
+    holdReading_ = hold;
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
 void ScriptedServer::DropClient() {

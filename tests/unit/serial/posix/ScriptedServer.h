@@ -52,6 +52,8 @@ class ScriptedServer {
   // IAC SB COM-PORT-OPTION command value IAC SE.
   void SendComPort(std::uint8_t command, const Bytes& value);
   void CloseClient();
+  // While held, nothing the client sends is read: its bytes pile up in the sockets' buffers.
+  void HoldReading(bool hold);
 
   Bytes Data() const;  // line data received, decoded
   Bytes Raw() const;   // every byte received
@@ -73,6 +75,7 @@ class ScriptedServer {
   std::condition_variable changed_;
   int clientFd_ = -1;
   bool stop_ = false;
+  bool holdReading_ = false;
   Bytes data_, raw_;
   std::vector<drv::posix::rfc2217::Request> requests_;
   struct Protocol;
