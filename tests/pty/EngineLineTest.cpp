@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "serial/driver/CommDriver.h"
+#include "serial/driver/posix/DcbRules.h"
 #include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/ReceiveQueue.h"
 #include "serial/driver/posix/Termios2.h"

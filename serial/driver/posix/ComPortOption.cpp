@@ -1,6 +1,6 @@
 #include "serial/driver/posix/ComPortOption.h"
 
-#include "serial/driver/posix/LineSettings.h"
+#include "serial/driver/posix/DcbRules.h"
 #include "serial/driver/posix/TelnetCodec.h"
 
 namespace drv::posix::rfc2217 {

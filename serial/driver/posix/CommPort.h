@@ -49,8 +49,8 @@
 
 #include "runtime/posix/EventDriver.h"
 #include "serial/driver/CommTypes.h"
+#include "serial/driver/posix/DcbRules.h"
 #include "serial/driver/posix/Line.h"
-#include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/ReceiveQueue.h"
 #include "serial/driver/posix/TransferTimeouts.h"
 #include "serial/driver/posix/TransmitDrain.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "serial/driver/posix/ByteRing.h"
-#include "serial/driver/posix/LineSettings.h"
+#include "serial/driver/posix/DcbRules.h"
 #include "serial/driver/posix/MarkedInput.h"
 
 namespace drv::posix {

@@ -11,6 +11,7 @@
 #include <climits>
 #include <thread>
 
+#include "serial/driver/posix/DcbRules.h"
 #include "serial/driver/posix/ErrnoToWinError.h"
 #include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/ModemLines.h"
