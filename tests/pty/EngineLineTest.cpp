@@ -11,9 +11,9 @@
 
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/posix/DcbRules.h"
-#include "serial/driver/posix/LineSettings.h"
 #include "serial/driver/posix/ReceiveQueue.h"
-#include "serial/driver/posix/Termios2.h"
+#include "serial/driver/posix/tty/LineSettings.h"
+#include "serial/driver/posix/tty/Termios2.h"
 #include "tests/pty/PtyPair.h"
 
 namespace {

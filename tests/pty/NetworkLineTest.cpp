@@ -6,7 +6,7 @@
 #include <termios.h>
 
 #include "serial/driver/posix/ErrnoToWinError.h"
-#include "serial/driver/posix/Termios2.h"
+#include "serial/driver/posix/tty/Termios2.h"
 #include "tests/pty/EngineFixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // way it ends. Declare it before anything that opens a port, so that the port is closed first.
 #pragma once
 
-#include "serial/driver/posix/TtyCalls.h"
+#include "serial/driver/posix/tty/TtyCalls.h"
 
 namespace ptytest {
 

@@ -9,11 +9,11 @@
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/posix/CommPort.h"
-#include "serial/driver/posix/ConsoleGuard.h"
 #include "serial/driver/posix/NetAddress.h"
 #include "serial/driver/posix/NetLine.h"
 #include "serial/driver/posix/OverlappedBlock.h"
-#include "serial/driver/posix/TtyLine.h"
+#include "serial/driver/posix/tty/ConsoleGuard.h"
+#include "serial/driver/posix/tty/TtyLine.h"
 
 namespace drv {
 namespace {

@@ -3,8 +3,8 @@
 
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/DeviceMapStore.h"
-#include "serial/driver/posix/ConsoleGuard.h"
 #include "serial/driver/posix/NetAddress.h"
+#include "serial/driver/posix/tty/ConsoleGuard.h"
 
 namespace drv {
 

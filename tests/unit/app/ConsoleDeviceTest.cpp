@@ -20,7 +20,7 @@
 #include "app/cli/CliOptions.h"
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
-#include "serial/driver/posix/ConsoleGuard.h"
+#include "serial/driver/posix/tty/ConsoleGuard.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/TtyCalls.h"
+#include "serial/driver/posix/tty/TtyCalls.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>

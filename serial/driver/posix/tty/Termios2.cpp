@@ -1,5 +1,5 @@
 // Deliberately without <termios.h>: see Termios2.h.
-#include "serial/driver/posix/Termios2.h"
+#include "serial/driver/posix/tty/Termios2.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

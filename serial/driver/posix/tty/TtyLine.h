@@ -8,8 +8,8 @@
 #include <string>
 
 #include "serial/driver/posix/Line.h"
-#include "serial/driver/posix/LineSettings.h"
-#include "serial/driver/posix/Termios2.h"
+#include "serial/driver/posix/tty/LineSettings.h"
+#include "serial/driver/posix/tty/Termios2.h"
 
 namespace drv::posix {
 

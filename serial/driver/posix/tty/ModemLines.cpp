@@ -1,4 +1,4 @@
-#include "serial/driver/posix/ModemLines.h"
+#include "serial/driver/posix/tty/ModemLines.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/TtyLine.h"
+#include "serial/driver/posix/tty/TtyLine.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,9 +13,9 @@
 
 #include "serial/driver/posix/DcbRules.h"
 #include "serial/driver/posix/ErrnoToWinError.h"
-#include "serial/driver/posix/LineSettings.h"
-#include "serial/driver/posix/ModemLines.h"
-#include "serial/driver/posix/TtyCalls.h"
+#include "serial/driver/posix/tty/LineSettings.h"
+#include "serial/driver/posix/tty/ModemLines.h"
+#include "serial/driver/posix/tty/TtyCalls.h"
 
 namespace drv::posix {
 namespace {

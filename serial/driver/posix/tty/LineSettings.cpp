@@ -1,4 +1,4 @@
-#include "serial/driver/posix/LineSettings.h"
+#include "serial/driver/posix/tty/LineSettings.h"
 
 #include "serial/driver/posix/DcbRules.h"
 

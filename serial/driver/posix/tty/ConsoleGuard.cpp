@@ -1,4 +1,4 @@
-#include "serial/driver/posix/ConsoleGuard.h"
+#include "serial/driver/posix/tty/ConsoleGuard.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
