@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/TelnetCodec.h"
-#include "serial/driver/posix/TelnetOptions.h"
+#include "serial/driver/posix/net/TelnetCodec.h"
+#include "serial/driver/posix/net/TelnetOptions.h"
 #include "tests/fuzz/FuzzInput.h"
 
 namespace {

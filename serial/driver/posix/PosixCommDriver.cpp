@@ -9,9 +9,9 @@
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/posix/CommPort.h"
-#include "serial/driver/posix/NetAddress.h"
-#include "serial/driver/posix/NetLine.h"
 #include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/net/NetAddress.h"
+#include "serial/driver/posix/net/NetLine.h"
 #include "serial/driver/posix/tty/ConsoleGuard.h"
 #include "serial/driver/posix/tty/TtyLine.h"
 

@@ -3,7 +3,7 @@
 
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/DeviceMapStore.h"
-#include "serial/driver/posix/NetAddress.h"
+#include "serial/driver/posix/net/NetAddress.h"
 #include "serial/driver/posix/tty/ConsoleGuard.h"
 
 namespace drv {

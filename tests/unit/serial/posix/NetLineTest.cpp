@@ -23,8 +23,8 @@
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
 #include "serial/driver/posix/ErrnoToWinError.h"
-#include "serial/driver/posix/NetConnect.h"
-#include "serial/driver/posix/NetLine.h"
+#include "serial/driver/posix/net/NetConnect.h"
+#include "serial/driver/posix/net/NetLine.h"
 #include "tests/unit/serial/posix/ScriptedServer.h"
 
 namespace {

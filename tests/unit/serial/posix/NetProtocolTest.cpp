@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/ComPortSession.h"
-#include "serial/driver/posix/NetAddress.h"
+#include "serial/driver/posix/net/ComPortSession.h"
+#include "serial/driver/posix/net/NetAddress.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/ComPortOption.h"
-#include "serial/driver/posix/TelnetCodec.h"
-#include "serial/driver/posix/TelnetOptions.h"
+#include "serial/driver/posix/net/ComPortOption.h"
+#include "serial/driver/posix/net/TelnetCodec.h"
+#include "serial/driver/posix/net/TelnetOptions.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "serial/driver/posix/TelnetCodec.h"
-#include "serial/driver/posix/TelnetOptions.h"
+#include "serial/driver/posix/net/TelnetCodec.h"
+#include "serial/driver/posix/net/TelnetOptions.h"
 
 namespace nettest {
 

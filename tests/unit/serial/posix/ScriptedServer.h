@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/driver/posix/ComPortOption.h"
+#include "serial/driver/posix/net/ComPortOption.h"
 
 namespace nettest {
 

@@ -1,6 +1,6 @@
-#include "serial/driver/posix/TelnetOptions.h"
+#include "serial/driver/posix/net/TelnetOptions.h"
 
-#include "serial/driver/posix/TelnetCodec.h"
+#include "serial/driver/posix/net/TelnetCodec.h"
 
 namespace drv::posix::telnet {
 

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/NetAddress.h"
+#include "serial/driver/posix/net/NetAddress.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/NetLine.h"
+#include "serial/driver/posix/net/NetLine.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "serial/driver/posix/ErrnoToWinError.h"
-#include "serial/driver/posix/NetConnect.h"
-#include "serial/driver/posix/TelnetCodec.h"
+#include "serial/driver/posix/net/NetConnect.h"
+#include "serial/driver/posix/net/TelnetCodec.h"
 
 namespace drv::posix {
 namespace {

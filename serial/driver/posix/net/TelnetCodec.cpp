@@ -1,4 +1,4 @@
-#include "serial/driver/posix/TelnetCodec.h"
+#include "serial/driver/posix/net/TelnetCodec.h"
 
 namespace drv::posix::telnet {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/ComPortSession.h"
 #include "serial/driver/posix/Line.h"
-#include "serial/driver/posix/NetAddress.h"
+#include "serial/driver/posix/net/ComPortSession.h"
+#include "serial/driver/posix/net/NetAddress.h"
 
 namespace drv::posix {
 

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/NetConnect.h"
+#include "serial/driver/posix/net/NetConnect.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -1,7 +1,7 @@
-#include "serial/driver/posix/ComPortOption.h"
+#include "serial/driver/posix/net/ComPortOption.h"
 
 #include "serial/driver/posix/DcbRules.h"
-#include "serial/driver/posix/TelnetCodec.h"
+#include "serial/driver/posix/net/TelnetCodec.h"
 
 namespace drv::posix::rfc2217 {
 

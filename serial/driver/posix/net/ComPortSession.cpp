@@ -1,4 +1,4 @@
-#include "serial/driver/posix/ComPortSession.h"
+#include "serial/driver/posix/net/ComPortSession.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "serial/driver/posix/NetAddress.h"
+#include "serial/driver/posix/net/NetAddress.h"
 
 namespace drv::posix {
 
