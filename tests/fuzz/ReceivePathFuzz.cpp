@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/ReceiveQueue.h"
+#include "serial/driver/posix/engine/ReceiveQueue.h"
 #include "tests/fuzz/FuzzInput.h"
 
 namespace {

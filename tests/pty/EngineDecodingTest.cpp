@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/ByteRing.h"
-#include "serial/driver/posix/MarkedInput.h"
-#include "serial/driver/posix/ReceiveQueue.h"
+#include "serial/driver/posix/engine/ByteRing.h"
+#include "serial/driver/posix/engine/MarkedInput.h"
+#include "serial/driver/posix/engine/ReceiveQueue.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/engine/OverlappedBlock.h"
 #include "tests/pty/EngineFixture.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "serial/driver/CommDriver.h"
-#include "serial/driver/posix/DcbRules.h"
-#include "serial/driver/posix/ReceiveQueue.h"
+#include "serial/driver/posix/engine/DcbRules.h"
+#include "serial/driver/posix/engine/ReceiveQueue.h"
 #include "serial/driver/posix/tty/LineSettings.h"
 #include "serial/driver/posix/tty/Termios2.h"
 #include "tests/pty/PtyPair.h"

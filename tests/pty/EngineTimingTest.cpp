@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/TransferTimeouts.h"
-#include "serial/driver/posix/TransmitDrain.h"
+#include "serial/driver/posix/engine/TransferTimeouts.h"
+#include "serial/driver/posix/engine/TransmitDrain.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include "serial/driver/posix/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
 #include "serial/driver/posix/tty/Termios2.h"
 #include "tests/pty/EngineFixture.h"
 

@@ -1,6 +1,6 @@
 #include "serial/driver/posix/net/ComPortOption.h"
 
-#include "serial/driver/posix/DcbRules.h"
+#include "serial/driver/posix/engine/DcbRules.h"
 #include "serial/driver/posix/net/TelnetCodec.h"
 
 namespace drv::posix::rfc2217 {

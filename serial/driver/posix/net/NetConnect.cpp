@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "serial/driver/CommTypes.h"
-#include "serial/driver/posix/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
 
 namespace drv::posix {
 namespace {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/driver/posix/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
 #include "serial/driver/posix/net/NetConnect.h"
 #include "serial/driver/posix/net/TelnetCodec.h"
 

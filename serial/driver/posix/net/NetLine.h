@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/driver/posix/Line.h"
+#include "serial/driver/posix/engine/Line.h"
 #include "serial/driver/posix/net/ComPortSession.h"
 #include "serial/driver/posix/net/NetAddress.h"
 

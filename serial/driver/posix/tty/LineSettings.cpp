@@ -1,6 +1,6 @@
 #include "serial/driver/posix/tty/LineSettings.h"
 
-#include "serial/driver/posix/DcbRules.h"
+#include "serial/driver/posix/engine/DcbRules.h"
 
 namespace drv::posix {
 namespace {

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "serial/driver/CommTypes.h"
-#include "serial/driver/posix/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
 
 namespace drv::posix {
 namespace {

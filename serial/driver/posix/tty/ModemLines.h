@@ -9,8 +9,8 @@
 #include <functional>
 #include <thread>
 
-#include "serial/driver/posix/DcbRules.h"
-#include "serial/driver/posix/Line.h"
+#include "serial/driver/posix/engine/DcbRules.h"
+#include "serial/driver/posix/engine/Line.h"
 
 namespace drv::posix {
 

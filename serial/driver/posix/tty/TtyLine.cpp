@@ -11,8 +11,8 @@
 #include <climits>
 #include <thread>
 
-#include "serial/driver/posix/DcbRules.h"
-#include "serial/driver/posix/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/DcbRules.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
 #include "serial/driver/posix/tty/LineSettings.h"
 #include "serial/driver/posix/tty/ModemLines.h"
 #include "serial/driver/posix/tty/TtyCalls.h"

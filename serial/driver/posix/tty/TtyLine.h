@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "serial/driver/posix/Line.h"
+#include "serial/driver/posix/engine/Line.h"
 #include "serial/driver/posix/tty/LineSettings.h"
 #include "serial/driver/posix/tty/Termios2.h"
 

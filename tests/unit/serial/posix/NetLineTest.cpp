@@ -22,7 +22,7 @@
 #include "runtime/Event.h"
 #include "serial/driver/CommDriver.h"
 #include "serial/driver/DeviceMap.h"
-#include "serial/driver/posix/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
 #include "serial/driver/posix/net/NetConnect.h"
 #include "serial/driver/posix/net/NetLine.h"
 #include "tests/unit/serial/posix/ScriptedServer.h"

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/ReceivePath.h"
+#include "serial/driver/posix/engine/ReceivePath.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/TransferTimeouts.h"
+#include "serial/driver/posix/engine/TransferTimeouts.h"
 
 namespace drv::posix {
 

@@ -1,6 +1,6 @@
 // The calls of a port: each does at once what it can on the calling thread and hands the rest
 // to the engine (CommEngine.cpp).
-#include "serial/driver/posix/CommPort.h"
+#include "serial/driver/posix/engine/CommPort.h"
 
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "serial/driver/posix/ErrnoToWinError.h"
-#include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/OverlappedBlock.h"
 
 namespace drv::posix {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "serial/driver/posix/ByteRing.h"
-#include "serial/driver/posix/DcbRules.h"
-#include "serial/driver/posix/MarkedInput.h"
+#include "serial/driver/posix/engine/ByteRing.h"
+#include "serial/driver/posix/engine/DcbRules.h"
+#include "serial/driver/posix/engine/MarkedInput.h"
 
 namespace drv::posix {
 

@@ -15,8 +15,8 @@
 
 #include <cassert>
 
-#include "serial/driver/posix/CommPort.h"
-#include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/engine/CommPort.h"
+#include "serial/driver/posix/engine/OverlappedBlock.h"
 
 namespace drv::posix {
 namespace {

@@ -9,8 +9,8 @@
 #include <climits>
 #include <cstring>
 
-#include "serial/driver/posix/CommPort.h"
-#include "serial/driver/posix/OverlappedBlock.h"
+#include "serial/driver/posix/engine/CommPort.h"
+#include "serial/driver/posix/engine/OverlappedBlock.h"
 
 namespace drv::posix {
 

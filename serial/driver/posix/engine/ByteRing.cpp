@@ -1,4 +1,4 @@
-#include "serial/driver/posix/ByteRing.h"
+#include "serial/driver/posix/engine/ByteRing.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/TransmitDrain.h"
+#include "serial/driver/posix/engine/TransmitDrain.h"
 
 #include <algorithm>
 

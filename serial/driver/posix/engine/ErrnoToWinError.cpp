@@ -1,4 +1,4 @@
-#include "serial/driver/posix/ErrnoToWinError.h"
+#include "serial/driver/posix/engine/ErrnoToWinError.h"
 
 #include <netdb.h>
 

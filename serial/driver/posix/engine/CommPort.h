@@ -49,11 +49,11 @@
 
 #include "runtime/posix/EventDriver.h"
 #include "serial/driver/CommTypes.h"
-#include "serial/driver/posix/DcbRules.h"
-#include "serial/driver/posix/Line.h"
-#include "serial/driver/posix/ReceiveQueue.h"
-#include "serial/driver/posix/TransferTimeouts.h"
-#include "serial/driver/posix/TransmitDrain.h"
+#include "serial/driver/posix/engine/DcbRules.h"
+#include "serial/driver/posix/engine/Line.h"
+#include "serial/driver/posix/engine/ReceiveQueue.h"
+#include "serial/driver/posix/engine/TransferTimeouts.h"
+#include "serial/driver/posix/engine/TransmitDrain.h"
 
 namespace drv::posix {
 

@@ -1,4 +1,4 @@
-#include "serial/driver/posix/DcbRules.h"
+#include "serial/driver/posix/engine/DcbRules.h"
 
 namespace drv::posix {
 

@@ -1,6 +1,6 @@
-#include "serial/driver/posix/ReceiveQueue.h"
+#include "serial/driver/posix/engine/ReceiveQueue.h"
 
-#include "serial/driver/posix/ReceivePath.h"
+#include "serial/driver/posix/engine/ReceivePath.h"
 
 namespace drv::posix {
 
