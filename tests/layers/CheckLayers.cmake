@@ -8,6 +8,14 @@
 #   runtime/       -> runtime/
 #   tools/boxsim/  -> tools/boxsim/ (it uses none of the above)
 #
+# Inside the POSIX driver, the engine and its two lines:
+#
+#   serial/driver/posix/engine/ -> neither line
+#   serial/driver/posix/tty/    -> the engine (Line.h, the errno mapping, the DCB's rules)
+#   serial/driver/posix/net/    -> the engine
+#
+# and serial/driver/posix/ itself (the driver's table, name resolution) joins all three.
+#
 # Toolkit and OS headers: Qt only in gui/qt/ and app/main_qt.cpp; Windows headers only in a
 # win32/ folder and app/main_win32.cpp; POSIX system headers only in a posix/ folder and in
 # tools/boxsim/, which runs on POSIX alone. Tests and benchmarks are not checked: they include
@@ -61,6 +69,15 @@ function(layer_of rel out_layer out_allowed)
   set(${out_allowed} ${allowed} PARENT_SCOPE)
 endfunction()
 
+# The part of the POSIX driver a path is in (engine, tty or net), or "" outside them.
+function(posix_part_of path out)
+  if(path MATCHES "^serial/driver/posix/(engine|tty|net)/")
+    set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
 function(starts_with_any text prefixes out)
   foreach(p IN LISTS prefixes)
     string(FIND "${text}" "${p}" at)
@@ -101,6 +118,12 @@ foreach(rel IN LISTS sources)
       endif()
       if(NOT ok)
         list(APPEND violations "${rel}: the ${layer} layer includes \"${header}\"")
+      endif()
+      posix_part_of("${rel}" from)
+      posix_part_of("${header}" to)
+      if(from AND to AND NOT from STREQUAL to AND NOT to STREQUAL "engine")
+        list(APPEND violations
+             "${rel}: the POSIX driver's ${from} part includes the ${to} line's \"${header}\"")
       endif()
       continue()
     endif()
