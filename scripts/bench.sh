@@ -579,57 +579,57 @@ the wake-ups a byte did.
 | outcome read without the lock (f888e8b) | 6.0-6.1 | 660-670 | 12-18 | 4,380-4,440 | 0.63-0.72x |
 | headless loop woken after its unlock (3c70d11) | 5.6-5.7 | not measured | | | |
 
-- **A pseudo-terminal's line is not marked** (aa141b5; `serial/driver/posix/LineSettings.*`,
+- **A pseudo-terminal's line is not marked** (aa141b5; `serial/driver/posix/tty/LineSettings.*`,
   `TtyLine.*`). The engine had every tty mark line errors and breaks in-band (`PARMRK` with
   `INPCK`), which makes the kernel's worker look at each byte on its way to the reader; a pty
   has neither errors nor breaks, so its line now runs unmarked and the worker copies chunks.
   Receive throughput went from 0.43x of the raw loop to 0.7-1.2x with the tool's settings and
   from 0.44x to about 1.0-1.5x with a 64 KiB queue, CPU a MB from 16-20 ms to 9-14 ms, in the
   interleaved runs made (section 2). A serial device is still marked.
-- **The thread that waits watches the line** (e8b6ac5; `serial/driver/posix/CommEngine.cpp`,
-  `CommPort.*`, `runtime/posix/Event.cpp`, `runtime/posix/EventDriver.h`). The engine thread
-  used to poll the tty, then complete the watcher's event wait and wake it: two threads woken
-  for every byte before the component's own hand-over. Now the watcher, waiting for its comm
-  event, polls the tty itself and is the one thread the byte wakes; the engine thread leads
-  only for transfers nobody waits for. Not measured before by section 1's method (which came
-  with the same work); by that method, in the runs made since, `smNone` takes 1.4-1.5 wake-ups
-  a byte and the tool's path 3.0-3.1; before, the engine thread was one more thread put to
-  sleep and woken for every byte.
-- **Fewer calls to the kernel a byte** (`serial/driver/posix/CommEngine.cpp`, `CommPort.cpp`,
-  `TtyLine.*`, `runtime/posix/Event.cpp`): a waiting thread that completes its own wait sees a
-  flag instead of writing its eventfd and polling once more; `ClearCommError` (every
-  `BytesWaiting`) asks the tty's count before it reads, so the status of an empty line costs no
-  `read()` that first waits for the pty's buffer worker, and asks the output queue only while
-  something sent may still be in it. The fastest byte of `smNone` went from about 13 to 12 us
-  in the runs made (the raw loop's: 10 us). A read that gets all it asked for from the queue
-  no longer reads the tty after it (a `read()` that said EAGAIN in every handler call): in two
-  interleaved runs `smNone`'s median went from 1.31x and 1.26x of raw to 1.19x and 1.18x, its
-  CPU from 57 and 50 to 52 and 49 us a byte.
-- **Arrivals copied in runs** (8628a09; `serial/driver/posix/ByteRing.*`, `ReceivePath.cpp`,
-  `ReceiveQueue.*`): see section 2; the receive rules' share of the profile fell from about 15 %
-  to about 1 %, CPU a MB by a fifth.
-- **The engine's reads deliver what `BytesWaiting` counts** (eff3076;
-  `serial/driver/posix/TtyEngine.cpp`, `TtyPort.cpp`, `TtyPort.h`, with a test in
-  `tests/pty/EngineReadTimeoutsTest.cpp`). `OnRxChar` gets `cbInQue`, which counts the engine's
-  queue *and* what the kernel still holds, and the tool's handler reads that many with its
-  at-once read timeouts. The engine completed such a read with the queue's share only, so with
-  the tool's 1024-byte queue the handler asked for up to 5 KB, got 1 KB, and every further
-  kilobyte cost another round through the watcher and the main thread. Such a read now tops
-  the queue up from the tty until it has its count or the tty is empty. In the same commit,
-  **no needless engine wake-ups**: `ClearCommError` (every `BytesWaiting`) and every read that
-  completed at once woke the engine thread through its eventfd whether or not it had anything
-  to do, so each `OnRxChar` woke it twice, after which it queued for the lock the handler
-  held; it is now woken only when its poll had left the tty out for a full queue. A short read
-  from the tty ends the pull without a second `read()` that could only say EAGAIN.
+- **The thread that waits watches the line** (e8b6ac5;
+  `serial/driver/posix/engine/CommEngine.cpp`, `CommPort.*`, `runtime/posix/Event.cpp`,
+  `runtime/posix/EventDriver.h`). The engine thread used to poll the tty, then complete the
+  watcher's event wait and wake it: two threads woken for every byte before the component's own
+  hand-over. Now the watcher, waiting for its comm event, polls the tty itself and is the one
+  thread the byte wakes; the engine thread leads only for transfers nobody waits for. Not
+  measured before by section 1's method (which came with the same work); by that method, in the
+  runs made since, `smNone` takes 1.4-1.5 wake-ups a byte and the tool's path 3.0-3.1; before,
+  the engine thread was one more thread put to sleep and woken for every byte.
+- **Fewer calls to the kernel a byte** (`serial/driver/posix/engine/CommEngine.cpp`,
+  `CommPort.cpp`, `tty/TtyLine.*`, `runtime/posix/Event.cpp`): a waiting thread that completes
+  its own wait sees a flag instead of writing its eventfd and polling once more;
+  `ClearCommError` (every `BytesWaiting`) asks the tty's count before it reads, so the status of
+  an empty line costs no `read()` that first waits for the pty's buffer worker, and asks the
+  output queue only while something sent may still be in it. The fastest byte of `smNone` went
+  from about 13 to 12 us in the runs made (the raw loop's: 10 us). A read that gets all it asked
+  for from the queue no longer reads the tty after it (a `read()` that said EAGAIN in every
+  handler call): in two interleaved runs `smNone`'s median went from 1.31x and 1.26x of raw to
+  1.19x and 1.18x, its CPU from 57 and 50 to 52 and 49 us a byte.
+- **Arrivals copied in runs** (8628a09; `serial/driver/posix/engine/ByteRing.*`,
+  `ReceivePath.cpp`, `ReceiveQueue.*`): see section 2; the receive rules' share of the profile
+  fell from about 15 % to about 1 %, CPU a MB by a fifth.
+- **The engine's reads deliver what `BytesWaiting` counts** (eff3076; `TtyEngine.cpp`,
+  `TtyPort.*` then, now `serial/driver/posix/engine/CommEngine.cpp`, `CommPort.*`, with a test
+  in `tests/pty/EngineReadTimeoutsTest.cpp`). `OnRxChar` gets `cbInQue`, which counts the
+  engine's queue *and* what the kernel still holds, and the tool's handler reads that many with
+  its at-once read timeouts. The engine completed such a read with the queue's share only, so
+  with the tool's 1024-byte queue the handler asked for up to 5 KB, got 1 KB, and every further
+  kilobyte cost another round through the watcher and the main thread. Such a read now tops the
+  queue up from the tty until it has its count or the tty is empty. In the same commit, **no
+  needless engine wake-ups**: `ClearCommError` (every `BytesWaiting`) and every read that
+  completed at once woke the engine thread through its eventfd whether or not it had anything to
+  do, so each `OnRxChar` woke it twice, after which it queued for the lock the handler held; it
+  is now woken only when its poll had left the tty out for a full queue. A short read from the
+  tty ends the pull without a second `read()` that could only say EAGAIN.
 - **The runtime notifies waiters after letting go of their mutex** (2b9436a,
   `runtime/posix/Event.cpp`, `runtime/MainThread.cpp`; the runtime's owner committed it
   together with the same change to the hidden window). `SetEvent` and the end of a handed-over
   call notified the waiting thread while holding the mutex it must take to return, so it woke
   only to block again.
-- **The watcher reads its completion without the engine's lock** (f888e8b,
-  `serial/driver/posix/TtyPort.cpp`): woken by the completed event wait, it queued for the lock
-  the engine still held while finishing the same pass. The block's state word is published
-  last, so the outcome is seen whole without the lock.
+- **The watcher reads its completion without the engine's lock** (f888e8b, `TtyPort.cpp` then,
+  now `serial/driver/posix/engine/CommPort.cpp`): woken by the completed event wait, it queued
+  for the lock the engine still held while finishing the same pass. The block's state word is
+  published last, so the outcome is seen whole without the lock.
 - **The headless loop is woken after its mutex is let go** (3c70d11,
   `gui/headless/HeadlessBackend.cpp`): the same pattern as the runtime's, on the main thread's
   side of the hand-over.
