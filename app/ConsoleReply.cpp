@@ -88,22 +88,34 @@ bool ConsoleReply::Feed(std::string_view chunk, bool promptAtEnd) {
       LineEnded();
       line_.clear();
       lineTail_.clear();
+      endingReturns_ = 0;
       lineBlank_ = true;
       continue;
     }
     if (line_.size() < kLineLimit) line_.push_back(c);
-    if (lineTail_.size() == 16) lineTail_.erase(0, 1);
-    lineTail_.push_back(c);
+    // Carriage returns ending the line are counted rather than kept, so that however many a
+    // console sends after its prompt, the tail still shows the prompt.
+    if (c == '\r') {
+      ++endingReturns_;
+    } else {
+      for (std::size_t n = std::min(endingReturns_, kTailLimit); n > 0; --n) KeepInTail('\r');
+      endingReturns_ = 0;
+      KeepInTail(c);
+    }
     lineBlank_ = lineBlank_ && (c == ' ' || c == '\t' || c == '\r');
   }
   ended_ = promptAtEnd && spoke_;
   return ended_;
 }
 
+void ConsoleReply::KeepInTail(char c) {
+  if (lineTail_.size() == kTailLimit) lineTail_.erase(0, 1);
+  lineTail_.push_back(c);
+}
+
 void ConsoleReply::LineEnded() {
   // A stale prompt comes as a blank line or a prompt line, whatever the line end.
   std::string_view end = lineTail_;
-  while (!end.empty() && end.back() == '\r') end.remove_suffix(1);
   if (end.size() > 3) end.remove_prefix(end.size() - 3);
   if (lineBlank_ || end == "x> " || end == "X> ") return;
   std::string_view line = line_;

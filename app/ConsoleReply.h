@@ -59,14 +59,18 @@ class ConsoleReply {
   const std::string& AnswerLine() const { return answerLine_; }
 
  private:
+  static constexpr std::size_t kTailLimit = 16;
+
+  void KeepInTail(char c);
   void LineEnded();
 
   std::string prompt_;
   std::string text_;
   bool textCut_ = false;
-  std::string line_;       // the line being received, up to kLineLimit
-  std::string lineTail_;   // its last characters, however long it is
-  bool lineBlank_ = true;  // nothing but blanks and carriage returns in it so far
+  std::string line_;               // the line being received, up to kLineLimit
+  std::string lineTail_;           // its last characters but the carriage returns ending it so far
+  std::size_t endingReturns_ = 0;  // those carriage returns
+  bool lineBlank_ = true;          // nothing but blanks and carriage returns in it so far
   bool spoke_ = false;
   bool ended_ = false;
   std::vector<std::string> failures_, warnings_;

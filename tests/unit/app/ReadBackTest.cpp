@@ -131,6 +131,10 @@ TEST(ReadBack, AReplyEndsOnlyAtAPromptAfterTheConsolesOwnWords) {
       {"no echo: the console's first words", {"Un-Protected 64 sectors\r\n", "SIMBOX> "}, true},
       {"blank lines with carriage returns", {"\r\n \r\n\t\r\n", "simbox> "}, false},
       {"prompt with a carriage return is still a prompt line", {"simbox> \r\n", "simbox> "}, false},
+      {"prompt line with more carriage returns than the kept tail, prompt unknown",
+       {"simbox> " + std::string(20, '\r') + "\n", "simbox> "},
+       false,
+       ""},
       // The beginning of a stale prompt went with the dropped input; its rest is no answer.
       {"the rest of a stale prompt", {"> \nsimbox> \nsimbox> "}, false},
       {"the rest of a stale prompt, prompt unknown", {"> \nsimbox> "}, true, ""},
