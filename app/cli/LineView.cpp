@@ -11,8 +11,6 @@ namespace cli {
 
 namespace {
 
-constexpr std::size_t kMaxLater = 1000;
-
 std::string Padded(std::string text, std::size_t width) {
   if (text.size() > width) text.resize(width);
   text.append(width - text.size(), ' ');
@@ -68,12 +66,25 @@ void LineView::Say(std::size_t i, const std::string& text, double now) {
 }
 
 void LineView::Complain(std::size_t i, const std::string& text) {
-  if (mode_ == Mode::Table) {
-    // Written under the table once the line ends; on the terminal now it would tear the table.
-    if (later_.size() < kMaxLater) later_.push_back(rows_[i].port + ": " + text);
-    return;
+  Message(rows_[i].port + ": " + text);
+}
+
+void LineView::Message(const std::string& text) {
+  if (mode_ == Mode::Table && !shown_.empty()) {
+    // The table is taken off the screen, the message written where it began, and the table
+    // drawn again under it at the next Draw: text written under a live table would tear it.
+    out_ << "\x1b[" << shown_.size() << "F\x1b[J" << std::flush;
+    shown_.clear();
   }
-  err_ << "zanowipe-cli: " << rows_[i].port << ": " << text << std::endl;
+  err_ << "zanowipe-cli: " << text << std::endl;
+}
+
+void LineView::Note(std::size_t i, const std::string& text) {
+  Complain(i, text);
+}
+
+void LineView::Notice(const std::string& text) {
+  Message(text);
 }
 
 void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
@@ -134,6 +145,7 @@ void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
       row.failed = e.failed;
       row.unverified = e.unverified;
       row.ended = true;
+      row.endStatus = e.exitStatus;
       break;
   }
 }
@@ -210,12 +222,16 @@ double LineView::NextTick(double now) const {
 
 void LineView::Finish(double now, int columns) {
   Draw(now, columns);
-  for (const std::string& text : later_) err_ << "zanowipe-cli: " << text << std::endl;
   for (const Row& row : rows_) {
     out_ << "Summary: " << row.port
          << (row.device.empty() || row.device == row.port ? "" : " (" + row.device + ")") << ": "
-         << row.done << " done, " << row.failed << " failed, " << row.unverified << " unverified"
-         << std::endl;
+         << row.done << " done, " << row.failed << " failed, " << row.unverified << " unverified";
+    // A port that ended on a failure of its own (it did not open, its device went away, its
+    // worker died) says which.
+    const bool result = row.endStatus == kExitComplete || row.endStatus == kExitFailed ||
+                        row.endStatus == kExitUnverified || row.endStatus == kExitInterrupted;
+    if (row.ended && !result && !row.last.empty()) out_ << " (" << row.last << ")";
+    out_ << std::endl;
   }
 }
 

@@ -21,6 +21,11 @@ class LineView {
   void Apply(std::size_t i, const WorkerEvent& event, double now);
   // Something the parent has to say about port i's worker (it died, it sent nonsense).
   void Problem(std::size_t i, const std::string& text, double now);
+  // What port i's worker would have said to a person (a serial server's note): shown as a
+  // message of that port, without changing its row.
+  void Note(std::size_t i, const std::string& text);
+  // The parent's own word about the whole line (what it waits for once interrupted).
+  void Notice(const std::string& text);
 
   // Table: draws it if what it would show differs from what it showed last; true when it drew.
   // columns: the terminal's width (lines are cut to it, so none wraps and the redraw stays put).
@@ -46,10 +51,13 @@ class LineView {
     int done = 0, failed = 0, unverified = 0;
     std::string last;  // how the last Box ended
     bool ended = false;
+    int endStatus = 0;
   };
 
   void Say(std::size_t i, const std::string& text, double now);
   void Complain(std::size_t i, const std::string& text);
+  // A message shown at once: on a table, above it (the table is drawn again under it).
+  void Message(const std::string& text);
   std::vector<std::string> TableLines(double now, int columns) const;
   static bool StepTimeRuns(app::RunStep step);
 
@@ -58,7 +66,6 @@ class LineView {
   Mode mode_;
   std::vector<Row> rows_;
   std::vector<std::string> shown_;  // the table as last drawn
-  std::vector<std::string> later_;  // table mode: messages printed when the line ends
   int frames_ = 0;
 };
 

@@ -77,28 +77,42 @@ TEST(LineViewTable, ARunningStepTicksOnceASecondFromWhenItBegan) {
   EXPECT_LT(view.NextTick(76), 0) << "an ended port has nothing running";
 }
 
-TEST(LineViewTable, LinesAreCutToTheTerminalAndErrorsWaitForTheEnd) {
+// Messages are shown at once, above the table: the table is taken off the screen where it
+// stands and drawn again under them, so no text lands inside it.
+TEST(LineViewTable, LinesAreCutToTheTerminalAndMessagesGoAboveTheTableAtOnce) {
   std::ostringstream out, err;
   cli::LineView view(out, err, cli::LineView::Mode::Table, {"/dev/serial/by-id/usb-long-name"});
   view.Apply(0, Progress(Step::Waking, "Serial connected, sending stopbit (12)", "PREPARED"), 0);
+  ASSERT_TRUE(view.Draw(0, 40));
   cli::WorkerEvent box;
   box.kind = Kind::ErrorBox;
   box.caption = "Zanowipe";
   box.text = "Unable to write to com port (win error code: 1167)";
   view.Apply(0, box, 1);
+  EXPECT_EQ(err.str(),
+            "zanowipe-cli: /dev/serial/by-id/usb-long-name: error box [Zanowipe]: Unable to write "
+            "to com port (win error code: 1167)\n");
+  EXPECT_NE(out.str().find("\x1b[2F\x1b[J"), std::string::npos) << "the table was not taken off";
+  view.Note(0, "the server did not confirm DTR off");
   view.Apply(0, Box(1, "failed while waiting for the Box's console"), 1);
-  view.Draw(1, 40);
-  EXPECT_EQ(err.str(), "") << "text under a live table would tear it";
+  EXPECT_TRUE(view.Draw(1, 40)) << "the table is drawn again under the messages";
+  EXPECT_EQ(view.Frames(), 2);
   std::istringstream frame(out.str());
   for (std::string line; std::getline(frame, line);) {
     const std::size_t start = line.rfind("\x1b[2K");
     const std::string shown = start == std::string::npos ? line : line.substr(start + 4);
     EXPECT_LE(shown.size(), 39u) << shown;
   }
+  cli::WorkerEvent end;
+  end.kind = Kind::End;
+  end.exitStatus = 1;
+  end.failed = 1;
+  view.Apply(0, end, 2);
   view.Finish(2, 40);
-  EXPECT_NE(err.str().find("error box [Zanowipe]: Unable to write"), std::string::npos)
-      << err.str();
-  EXPECT_NE(out.str().find("Summary: /dev/serial/by-id/usb-long-name: 0 done, 0 failed"),
+  EXPECT_EQ(Count(err.str(), "zanowipe-cli: "), 3) << err.str();
+  // A port that ended on a failure of its own says which, and a note did not replace it.
+  EXPECT_NE(out.str().find("Summary: /dev/serial/by-id/usb-long-name: 0 done, 1 failed, 0 "
+                           "unverified (failed while waiting for the Box's console)"),
             std::string::npos)
       << out.str();
 }
