@@ -12,6 +12,8 @@
 #include <csignal>
 #include <mutex>
 
+#include "app/cli/win32/ConsoleEvents.h"
+
 namespace cli {
 
 struct InterruptWatch::State {
@@ -39,20 +41,7 @@ void Interrupt() {
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD type) {
-  switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-      Interrupt();
-      return TRUE;
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      Interrupt();
-      WaitForSingleObject(finished, kCloseWaitMs);
-      return TRUE;
-    default:
-      return FALSE;
-  }
+  return TakeConsoleEvent(type) ? TRUE : FALSE;
 }
 
 extern "C" void OnTerm(int signo) {
@@ -62,6 +51,23 @@ extern "C" void OnTerm(int signo) {
 }
 
 }  // namespace
+
+bool TakeConsoleEvent(unsigned long type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      Interrupt();
+      return true;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      Interrupt();
+      if (finished != nullptr) WaitForSingleObject(finished, kCloseWaitMs);
+      return true;
+    default:
+      return false;
+  }
+}
 
 InterruptWatch::InterruptWatch(std::function<void()> wake) : state_(std::make_unique<State>()) {
   state_->wake = std::move(wake);
