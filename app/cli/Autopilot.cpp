@@ -118,6 +118,7 @@ void Autopilot::WatchReceiving() {
   form_.Cx1.OnRxChar = [this, handler](TObject* sender, int count) {
     if (count > 0) {
       heardAt_ = Clock::now();
+      lastReceived_ = heardAt_;
       if (!firstHeard_) firstHeard_ = heardAt_;
     }
     if (handler) handler(sender, count);

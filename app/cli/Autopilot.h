@@ -44,6 +44,10 @@ class Autopilot {
   bool Opened() const { return opened_; }
   // The run's last word: its result, or what went wrong.
   const std::string& Message() const { return message_; }
+  // When the Box last sent something: the line has been quiet since.
+  std::optional<std::chrono::steady_clock::time_point> LastReceived() const {
+    return lastReceived_;
+  }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -65,6 +69,7 @@ class Autopilot {
   std::optional<Clock::time_point> heardAt_;
   // The Box's first word: with --loop, where its time limit is counted from.
   std::optional<Clock::time_point> firstHeard_;
+  std::optional<Clock::time_point> lastReceived_;
   bool failed_ = false;
   std::string failure_;
   bool opened_ = false;

@@ -167,9 +167,10 @@ Options:
                        run then waits for ever.
   --loop               after a Box has ended (COMPLETE or not), wait for the next Box, until
                        Ctrl-C; then print a summary for each port. The next Box is the one
-                       that talks once the line has been quiet for 2 s (the last Box switched
-                       off: one that stays on and keeps talking is not taken again), or once
-                       the port's device is back after it went away (looked for once a second)
+                       that talks once the line has been quiet for 2 s from the last Box's
+                       last word (it was switched off: one that stays on and keeps talking is
+                       not taken again), or once the port's device is back after it went away
+                       (looked for once a second)
   --record FILE        append one line of JSON to FILE for every Box: when, where, which
                        erase, what was sent, what the Box said, the result. Each line is
                        written whole or not at all, and flushed to the disk; a Box whose line

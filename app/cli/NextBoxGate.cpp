@@ -63,13 +63,15 @@ void NextBoxGate::Drain(TForm1& form, int count) {
   heardAt_ = Clock::now();
 }
 
-bool NextBoxGate::Wait(TForm1& form, const std::string& device, bool afterBox) {
+bool NextBoxGate::Wait(TForm1& form, const std::string& device, bool afterBox,
+                       std::optional<Clock::time_point> lastHeard) {
   active_ = true;
   const TRxCharEvent handler = form.Cx1.OnRxChar;
   form.Cx1.OnRxChar = [this, &form](TObject*, int count) { Drain(form, count); };
   bool waitingForDevice = false;
   bool talked = false;
   bool ready = false;
+  const unsigned heardBefore = heard_;
   while (!interrupted_()) {
     if (!TryOpen(form)) {
       if (!waitingForDevice) Say("Waiting for " + device + " to come back");
@@ -82,7 +84,8 @@ bool NextBoxGate::Wait(TForm1& form, const std::string& device, bool afterBox) {
       ready = true;
       break;
     }
-    heardAt_ = Clock::now();
+    // Heard since the Box's run, or not heard since it: it was already quiet that long.
+    heardAt_ = heard_ > heardBefore || !lastHeard ? Clock::now() : *lastHeard;
     while (!interrupted_() && !failed_) {
       const auto quietAt = heardAt_ + std::chrono::seconds(kQuietSeconds);
       const auto now = Clock::now();

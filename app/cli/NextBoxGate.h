@@ -1,7 +1,8 @@
 // Between two Boxes of a port that takes Box after Box (--loop). A Box that has ended may still
 // be on and talking (it never reached its prompt, or has not been switched off yet); what it
 // says must not start a new Box. The next Box starts only once the line has been quiet for
-// kQuietSeconds (the Box was switched off), or at once when the port's device has come back
+// kQuietSeconds (the Box was switched off; the silence the ended Box's run heard before it
+// closed the port counts), or at once when the port's device has come back
 // after it went away (a USB adapter plugged in again, a serial server restarted), which is
 // looked for once a second. Meanwhile the port is held open by the window's port component
 // without its handlers, so nothing is sent to the Box, and its row says what the port waits for.
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/Unit1.h"
@@ -27,8 +29,10 @@ class NextBoxGate {
               PortNotes& notes, std::function<bool()> interrupted);
 
   // afterBox: a Box has just ended on the port (else the port could not be opened for the
-  // next one). True when the next Box may start, false when interrupted meanwhile.
-  bool Wait(TForm1& form, const std::string& device, bool afterBox);
+  // next one); lastHeard: when that Box last said something. True when the next Box may
+  // start, false when interrupted meanwhile.
+  bool Wait(TForm1& form, const std::string& device, bool afterBox,
+            std::optional<std::chrono::steady_clock::time_point> lastHeard);
   // While the gate has the port, an error box or a background failure is the device going
   // away, not a Box's failure.
   bool Active() const { return active_; }

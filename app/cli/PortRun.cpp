@@ -95,6 +95,7 @@ int PortRun::Run() {
   bool openedOnce = false;
   bool afterBox = false;
   bool gated = false;
+  std::optional<std::chrono::steady_clock::time_point> lastHeard;
   for (;;) {
     // Each Box meets the window as a fresh start of the program would show it.
     app::ResetModuleState();
@@ -114,7 +115,7 @@ int PortRun::Run() {
       // Known once the window has read the settings file's [PORTS].
       notes.SetDevice(device);
       if (gated && backend_.ErrorBoxes().empty()) {
-        interruptedBetweenBoxes = !gate.Wait(form, device, afterBox);
+        interruptedBetweenBoxes = !gate.Wait(form, device, afterBox, lastHeard);
         backend_.ClearErrorBoxes();
       }
       BoxRecorder box(host, options_.port, device, options_.includeConfig, !options_.noReadback);
@@ -130,6 +131,7 @@ int PortRun::Run() {
         status = autopilot.Run();
         opened = autopilot.Opened();
         message = autopilot.Message();
+        lastHeard = autopilot.LastReceived();
         pilot = nullptr;
       } else {
         // The window could not be made (its error box has been reported).

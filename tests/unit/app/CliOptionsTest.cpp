@@ -28,12 +28,14 @@ TEST(CliHelp, NamesEveryExitStatusAndEveryShortForm) {
   EXPECT_EQ(help.exitCode, cli::kExitComplete);
   for (const char* line :
        {"-y, --yes", "-q, --quiet", "-h, --help", "--stall SECONDS", "--timeout SECONDS",
-        "  130  interrupted", "  3    timed out (--timeout), or the Box fell silent (--stall)"}) {
+        "  130  interrupted", "  3    timed out (--timeout), or the Box fell silent (--stall)",
+        "SIGHUP", "quiet for 2 s", "a second Ctrl-C"}) {
     EXPECT_NE(help.message.find(line), std::string::npos) << "missing: " << line << "\n"
                                                           << help.message;
   }
   for (int status : {cli::kExitComplete, cli::kExitPortError, cli::kExitUsage, cli::kExitTimeout,
-                     cli::kExitDeclined, cli::kExitInterrupted}) {
+                     cli::kExitDeclined, cli::kExitFailed, cli::kExitUnverified,
+                     cli::kExitRecordFailed, cli::kExitInterrupted}) {
     const std::string entry = "\n  " + std::to_string(status) + " ";
     EXPECT_NE(help.message.find(entry), std::string::npos) << "exit status " << status;
   }
