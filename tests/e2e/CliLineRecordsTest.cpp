@@ -244,31 +244,6 @@ TEST(CliLineRecords, LoopWaitsForADeviceThatWentAwayAndGoesOn) {
   EXPECT_NE(cli.Stdout().find("1 done, 1 failed"), std::string::npos) << cli.Stdout();
 }
 
-// Ctrl-C (to the whole process group, as a terminal sends it) after a Box's result is known,
-// while its port waits to close: the Box keeps its result.
-TEST(CliLineRecords, CtrlCAfterTheResultKeepsIt) {
-  ScratchDir dir;
-  SimulatedBox good(dir, SwitchedOnAfterOpen({"--fast"}), "good.img");
-  SimulatedBox idle(dir, {"--fast", "--silent"}, "idle.img");
-  ASSERT_FALSE(good.Device().empty() || idle.Device().empty());
-  const std::string record = dir.File("erased.jsonl");
-  Process cli(WithPorts({kCli, "--yes", "--record", record}, {&good, &idle}), dir.Path());
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        return cli.Stdout().find(good.Device() + ": status: Complete, please switch") !=
-               std::string::npos;
-      },
-      30s))
-      << cli.Stdout() << cli.Stderr();
-  ::kill(-cli.Pid(), SIGINT);
-  auto e = cli.Wait(30s);
-  ASSERT_TRUE(e.has_value());
-  EXPECT_EQ(e->status, 130) << cli.Stdout() << cli.Stderr();
-  std::map<std::string, json> byPort = ByPort(Records(record));
-  EXPECT_EQ(byPort[good.Device()].value("result", ""), "COMPLETE") << ReadFile(record);
-  EXPECT_EQ(byPort[good.Device()].value("status", -1), 0) << ReadFile(record);
-}
-
 // A worker that does not end (stopped here) is waited for with a word on what is waited for; a
 // second Ctrl-C ends it at once, and its Box is still recorded.
 TEST(CliLineRecords, ASecondCtrlCEndsAtOnceAndTheStuckPortIsStillRecorded) {
@@ -399,21 +374,6 @@ TEST(CliLineRecords, AServersNoteIsSaidThroughTheParentOnceAPort) {
         ports == 1 ? server.Url() + ": " : "zanowipe-cli: " + server.Url() + ": ";
     EXPECT_EQ(line.rfind(expected, 0), 0u) << "said as \"" << line << "\"";
   }
-}
-
-// --worker is how a line starts its own processes: by hand it erases nothing, asks nothing and
-// opens nothing.
-TEST(CliLineRecords, TheWorkerFlagIsNoWayRoundTheQuestion) {
-  ScratchDir dir;
-  SimulatedBox box(dir, {"--fast", "-v"});
-  ASSERT_FALSE(box.Device().empty());
-  Process cli({kCli, "--worker", "--port", box.Device()}, dir.Path());
-  auto e = cli.Wait(20s);
-  ASSERT_TRUE(e.has_value()) << "it runs:\n" << cli.Stdout() << cli.Stderr();
-  EXPECT_EQ(e->status, 2) << cli.Stdout() << cli.Stderr();
-  EXPECT_NE(cli.Stderr().find("--worker"), std::string::npos) << cli.Stderr();
-  std::this_thread::sleep_for(1s);
-  EXPECT_EQ(box.Proc().Stderr().find("device opened"), std::string::npos) << box.Proc().Stderr();
 }
 
 }  // namespace
