@@ -1,7 +1,9 @@
 #include "app/cli/PortRun.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "app/Unit1.h"
@@ -169,8 +171,9 @@ int PortRun::Run() {
     if (!options_.loop || interruptedBetweenBoxes || status == kExitInterrupted ||
         status == kExitUsage || !openedOnce || interrupted_()) {
       // Box after Box ends only when interrupted (or when the port is gone for good).
-      if (options_.loop && interrupted_())
+      if (options_.loop && interrupted_()) {
         worst = std::max(worst, static_cast<int>(kExitInterrupted));
+      }
       break;
     }
     gated = true;

@@ -27,6 +27,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/ConsoleReply.h"
 #include "app/cli/BoxRecord.h"
 #include "app/cli/EventStream.h"
 #include "app/cli/LineView.h"
@@ -393,7 +394,8 @@ int RunLine(const CliOptions& options) {
           for (const std::string& name : {w.device, options.ports[i].given}) {
             if (!name.empty() && line.rfind(name + ": ", 0) == 0) line.erase(0, name.size() + 2);
           }
-          if (!line.empty()) view.Note(i, line);
+          // Whatever it says may hold what a device or server sent: shown escaped.
+          if (!line.empty()) view.Note(i, app::ShownText(line, 4096));
         }
         if (n <= 0) {
           ::close(fd);
