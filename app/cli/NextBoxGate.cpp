@@ -106,7 +106,10 @@ bool NextBoxGate::Wait(TForm1& form, const std::string& device, bool afterBox,
     // The device went away while it was listened to: it is waited for.
     Close(form);
   }
-  Close(form);
+  // A port that is ready stays open for the next Box: "Open COM" on an open port with these
+  // settings changes nothing, and a serial server is not asked to take a new connection a
+  // moment after the last one went (which it may refuse while it still tidies that one up).
+  if (!ready) Close(form);
   form.Cx1.OnRxChar = handler;
   active_ = false;
   return ready;

@@ -5,7 +5,8 @@
 // closed the port counts), or at once when the port's device has come back
 // after it went away (a USB adapter plugged in again, a serial server restarted), which is
 // looked for once a second. Meanwhile the port is held open by the window's port component
-// without its handlers, so nothing is sent to the Box, and its row says what the port waits for.
+// without its handlers, so nothing is sent to the Box, and its row says what the port waits for;
+// once the next Box may start it is left open for the window's "Open COM".
 #pragma once
 
 #include <chrono>

@@ -1,7 +1,8 @@
 // What the serial layer says on standard error while a port opens, such as a serial server's
 // note that it did not confirm a setting: a port that is opened Box after Box would say the
-// same every time. Each note about the port's device is passed on once for the port, everything
-// else as it came. (In a line's worker, standard error leads to the parent, which shows it.)
+// same every time. Each kind of note about the port's device (its first words) is passed on once
+// for the port, everything else as it came. (In a line's worker, standard error leads to the
+// parent, which shows it.)
 #pragma once
 
 #include <functional>
