@@ -360,6 +360,11 @@ TEST(CliLine, TheTableFitsItsTerminalAndWritesOnlyWhatChanges) {
   cli.Resize(120, 14);
   ASSERT_TRUE(WaitUntil([&] { return cli.Screen().size() > resizedAt; }, std::chrono::seconds(10)))
       << "not redrawn for the new size";
+  // A resize is no interrupt: the ports still wait for their Boxes.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_FALSE(cli.Wait(std::chrono::milliseconds(0)).has_value()) << cli.Screen() << cli.Stderr();
+  EXPECT_EQ(cli.Screen().find("interrupted", resizedAt), std::string::npos)
+      << cli.Screen().substr(resizedAt);
   cli.Signal(SIGINT);
   auto e = cli.Wait(std::chrono::seconds(30));
   ASSERT_TRUE(e.has_value()) << "the line did not end at SIGINT";
