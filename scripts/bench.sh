@@ -385,10 +385,10 @@ machine was quiet enough (below).
 
 The goals that put the component level with the serial libraries, each measured in sections 1
 and 2 against the raw loop or a library in the same rounds. The latency goals are judged on
-bytes arriving on their own (section 1), the tool's pattern with a Box. Each figure is the
-median over every round of all $runs runs, with the smallest and largest round in brackets; a
-ratio is taken within each round, so that load that comes and goes between rounds moves both of
-its sides. **Raw plus one hop** is the p50 of section 1's "raw + one thread hop" path, measured
+bytes arriving on their own (section 1), the tool's pattern with a Box. Each figure judged is
+the median over every round of all $runs runs, with the smallest and largest round in brackets;
+a ratio is taken within each round, so that load that comes and goes between rounds moves both
+of its sides. The times and rates given beside a ratio are medians over the runs. **Raw plus one hop** is the p50 of section 1's "raw + one thread hop" path, measured
 in the same round by the same method: the raw loop's \`poll()\` + \`read()\` on a reader thread,
 then one hand-over through a condition variable to the main thread, where the time is taken. In
 these runs the hop added $hop_us us to the raw loop's p50 (the median over the rounds of the
