@@ -99,6 +99,9 @@ IndependentRun SendOnTheirOwn(int pid, int master, const ArrivalCounter& seen, i
     }
     run.sentNs.push_back(NowNs());
     WriteAllTo(master, "a", 1);
+    // Still while the byte travels, as a device is: looking for it at once would put this
+    // process on a processor again and again while the receiver's threads wake on the two.
+    std::this_thread::sleep_for(quiet);
   }
   return run;
 }

@@ -4,7 +4,9 @@
 // been asleep for the quiet time since: in /proc/<pid>/task/*/stat each is in state S at the
 // start and at the end of the quiet time, and the count of its turns on a CPU (schedstat's
 // third field) has not moved in between. So every byte meets a process that has settled, and
-// pays for each wake-up its way to the handler takes, as a byte from an idle Box does.
+// pays for each wake-up its way to the handler takes, as a byte from an idle Box does. The
+// device side sleeps the quiet time after each write before it looks for the byte's arrival,
+// so that it keeps off the processors while the byte travels.
 #pragma once
 
 #include <chrono>
