@@ -191,13 +191,16 @@ r() { pick runs "$1" "" 1 "${2:-%.1f}"; }
 # ratio KEY_A KEY_B [FORMAT]: the median of A / B within each round, over every round of every run.
 ratio() { pick ratio "$1" "$2" 1 "${3:-%.2f}"; }
 # spread WHAT KEY_A [KEY_B] [FORMAT]: " (MIN-MAX)" of the per-round values or ratios, or nothing
-# when there was one round or none.
+# when they were all the same or there was one round or none.
 spread() {
   local s
   s=$(stat_of "$1" "$2" "${3:-}")
   [ -n "$s" ] || return 0
-  awk -v s="$s" -v f="${4:-%.2f}" \
-    'BEGIN { split(s, v, " "); if (v[4] > 1) printf " (" f "-" f ")", v[2], v[3] }'
+  awk -v s="$s" -v f="${4:-%.2f}" 'BEGIN {
+    split(s, v, " ")
+    low = sprintf(f, v[2]); high = sprintf(f, v[3])
+    if (low != high) printf " (%s-%s)", low, high
+  }'
 }
 # ratio_text KEY_A KEY_B: "1.23x (1.10-1.40)", or n/a.
 ratio_text() {
