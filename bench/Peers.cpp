@@ -220,7 +220,9 @@ PeerSeries RunLatencyPeer(const Peer& peer, Method method, int samples, int warm
     if (ReadPeerLines(child, words, 30000, "READY")) {
       const IndependentRun sent = SendOnTheirOwn(child.Pid(), pty.Master(), seen, warmup + samples);
       failure = sent.failure;
-      ReadPeerLines(child, words, timeoutMs);
+      // A receiver that missed a byte may wait for it for ever (pyserial's read has no
+      // time-out): Wait() ends it.
+      if (failure.empty()) ReadPeerLines(child, words, timeoutMs);
       if (failure.empty() && words.values.size() == static_cast<std::size_t>(samples)) {
         for (int i = 0; i < samples; ++i) {
           s.latencyNs.push_back(words.values[i] -
