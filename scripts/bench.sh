@@ -305,6 +305,7 @@ lat_ratio=$(ratio $ind.tcomx.p50 $ind.raw.p50)
 thr_ratio=$(ratio throughput.tcomx throughput.raw)
 idle_wakeups=$(r idle.serial.wakeups %.0f)
 overhead=$(r erase.overhead %.2f)
+tool_overhead=$(r erase.tool_overhead %.2f)
 lat_met=$(goal "$lat_ratio <= 1.5" "$lat_ratio")
 thr_met=$(goal "$thr_ratio >= 0.5" "$thr_ratio")
 idle_met=$(met "$idle_wakeups == 0")
@@ -332,7 +333,7 @@ sp_version=$(version_of libserialport-dev)
 pyserial_version=$(version_of python3-serial)
 python_version=$(/usr/bin/python3 -c 'import platform; print(platform.python_version())' 2>/dev/null || true)
 missing_peers=$(not_measured)
-overhead_met=$(met "$overhead < 20")
+overhead_met=$(met "$tool_overhead < 20")
 if [ "$have_line" = 1 ]; then
   line_idle=$(r line.idle.parent_wakeups %.0f)/$(r line.idle.worker_wakeups %.0f)
   line_met=$(met "$(r line.idle.parent_wakeups %.0f) == 0 && $(r line.idle.worker_wakeups %.0f) == 0 && $(r line.verified %.0f) == $(r line.boxes %.0f)")
@@ -377,7 +378,7 @@ each also runs as a quick smoke test under CTest (label \`bench\`).
 | Byte-to-handler latency, p50, against a raw \`poll()\` + \`read()\` loop (the tool's path, bytes arriving on their own) | within 1.5x | $(ratio_text $ind.tcomx.p50 $ind.raw.p50) ($(r $ind.tcomx.p50) us against $(r $ind.raw.p50) us; the receiver answering: $(ratio_text $ans.tcomx.p50 $ans.raw.p50)) | $lat_met |
 | Receive throughput through \`TComX\` (the tool's settings), against a raw read loop | at least 0.5x | $(ratio_text throughput.tcomx throughput.raw) ($(r throughput.tcomx) against $(r throughput.raw) MB/s) | $thr_met |
 | Idle port ("Awaiting device"): wake-ups of the serial path | none | $idle_wakeups in $(r idle.seconds) s | $idle_met |
-| Tool overhead on a whole erase against boxsim, beyond its timers | under 20 ms | $overhead ms | $overhead_met |
+| Tool overhead on a whole erase against boxsim, beyond its timers and the Box's own time to compute its CRC | under 20 ms | $tool_overhead ms | $overhead_met |
 $exe_row
 $line_row
 
@@ -594,7 +595,9 @@ $(r erase.runs %.0f), whole, so that its parts add up:
 | timers firing late (the loop counts whole milliseconds, so a tick may also come a little early) | $(r erase.timer_lateness %.2f) |
 | from the tick that offers the erase to the click | $(r erase.ready_to_click %.2f) |
 | the erase command out, the Box's echo and prompt back | $(r erase.erase_round_trip %.2f) |
-| the read-back: \`crc32 a1c00000 400000\` out, the answer and the prompt back (boxsim computes the CRC of 4 MiB; a real Box's own crc32 time comes on top) | $(r erase.read_back %.2f) |
+| the read-back: \`crc32 a1c00000 400000\` out, the answer and the prompt back | $(r erase.read_back %.2f) |
+| of which the Box computing the CRC of 4 MiB (from the command's echo to its answer: boxsim's time, not the tool's; a real Box takes its own) | $(r erase.box_crc %.2f) |
+| **the tool's overhead** (the overhead without the Box's CRC time) | **$tool_overhead** |
 | closing the port from the completion tick | $(r erase.closing %.2f) |
 
 EOF
