@@ -50,15 +50,20 @@ Pty::~Pty() {
   if (master_ >= 0) close(master_);
 }
 
-int Pty::OpenRawSlave() {
-  slave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (slave_ < 0) throw std::runtime_error("open " + slavePath_ + ": " + std::strerror(errno));
+int OpenRawTty(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("open " + path + ": " + std::strerror(errno));
   termios t{};
-  tcgetattr(slave_, &t);
+  tcgetattr(fd, &t);
   cfmakeraw(&t);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  tcsetattr(slave_, TCSANOW, &t);
+  tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
+int Pty::OpenRawSlave() {
+  slave_ = OpenRawTty(slavePath_);
   return slave_;
 }
 

@@ -18,6 +18,9 @@ std::int64_t NowNs();
 // Writes all of data to a non-blocking descriptor, waiting for room when it is full.
 void WriteAllTo(int fd, const void* data, std::size_t size);
 
+// Opens a tty raw and non-blocking (VMIN 1), as a raw reader would; throws when it cannot.
+int OpenRawTty(const std::string& path);
+
 // A pseudo-terminal: the master plays the device; the slave is the port the program opens.
 class Pty {
  public:

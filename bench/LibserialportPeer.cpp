@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "bench/ByteChain.h"
 #include "bench/LibserialportShim.h"
 #include "bench/PeerMain.h"
 
@@ -41,21 +40,21 @@ bool OpenPort(const std::string& path, sp_port** port, sp_event_set** events) {
 }
 
 int Latency(sp_port* port, sp_event_set* events, const bench::PeerOptions& o) {
-  bench::ByteChain chain(o.masterFd, o.warmup, o.samples);
+  const auto series = bench::MakeLatencySeries(o);
   std::uint8_t buf[64];
-  chain.Start();
-  while (!chain.Done()) {
+  series->Start();
+  while (!series->Done()) {
     if (!Check(sp_wait(events, 5000), "sp_wait")) return 1;
     const sp_return n = sp_nonblocking_read(port, buf, sizeof buf);
     if (!Check(n, "sp_nonblocking_read")) return 1;
     if (n > 0) {
-      chain.Arrived(bench::NowNs());
+      series->Arrived(bench::NowNs());
     } else {
-      std::fprintf(stderr, "libserialport: nothing in 5 s after %d bytes\n", chain.Arrivals());
+      std::fprintf(stderr, "libserialport: nothing in 5 s after %d bytes\n", series->Arrivals());
       return 1;
     }
   }
-  bench::SaySeries(chain);
+  bench::SaySeries(o, *series);
   return 0;
 }
 

@@ -12,6 +12,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "bench/ArrivalCounter.h"
+#include "bench/IndependentDevice.h"
+
 namespace bench {
 
 namespace {
@@ -29,7 +32,8 @@ Peer Program(const std::string& dir, const std::string& key, const std::string& 
              const std::string& program, const std::string& package) {
   Peer p{key, label, {dir + "/" + program}, ""};
   if (access(p.command[0].c_str(), X_OK) != 0) {
-    p.missing = program + " was not built (" + package + " was missing when configured)";
+    p.missing = program + " was not built";
+    if (!package.empty()) p.missing += " (" + package + " was missing when configured)";
   }
   return p;
 }
@@ -44,9 +48,19 @@ Peer Pyserial(const std::string& dir, const std::string& key, const std::string&
 
 }  // namespace
 
+Peer Own(const std::string& dir, const std::string& variant, const std::string& label) {
+  Peer p = Program(dir, variant, label, "bench_peer_own", "");
+  p.command.insert(p.command.end(), {"--variant", variant});
+  return p;
+}
+
 std::vector<Peer> LatencyPeers(int argc, char** argv) {
   const std::string dir = HarnessDir(argc, argv);
   return {
+      Own(dir, "raw", "raw poll()+read()"),
+      Own(dir, "raw_hop", "raw + 1 thread hop"),
+      Own(dir, "watcher", "TComX OnRxChar (smNone)"),
+      Own(dir, "tcomx", "TComX OnRxChar (main thread)"),
       Program(dir, "qt", "Qt Serial Port, readyRead", "bench_peer_qt", "qt6-serialport-dev"),
       Program(dir, "libserialport", "libserialport, sp_wait + read", "bench_peer_libserialport",
               "libserialport-dev"),
@@ -66,7 +80,7 @@ std::vector<Peer> ThroughputPeers(int argc, char** argv) {
   };
 }
 
-PeerProcess::PeerProcess(const std::vector<std::string>& command, int masterFd) {
+PeerProcess::PeerProcess(const std::vector<std::string>& command, int fd) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
   // Built before the fork: the child of a threaded process may only make plain system calls.
@@ -77,12 +91,12 @@ PeerProcess::PeerProcess(const std::vector<std::string>& command, int masterFd) 
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     dup2(pipeFds[1], STDOUT_FILENO);
-    if (masterFd >= 0) {
+    if (fd >= 0) {
       // dup2 onto the same number would keep close-on-exec.
-      if (masterFd == 3) {
+      if (fd == 3) {
         fcntl(3, F_SETFD, 0);
       } else {
-        dup2(masterFd, 3);
+        dup2(fd, 3);
       }
     }
     execv(args[0], args.data());
@@ -136,41 +150,96 @@ int PeerProcess::Wait() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-PeerSeries RunLatencyPeer(const Peer& peer, int samples, int warmup) {
-  Pty pty;
+namespace {
+
+std::vector<std::string> LatencyCommand(const Peer& peer, const char* fdOption,
+                                        const std::string& slave, int samples, int warmup) {
   std::vector<std::string> command = peer.command;
   for (const std::string& a :
-       {std::string("latency"), std::string("--master-fd"), std::string("3"),
-        std::string("--slave"), pty.SlavePath(), std::string("--samples"), std::to_string(samples),
-        std::string("--warmup"), std::to_string(warmup)}) {
+       {std::string("latency"), std::string(fdOption), std::string("3"), std::string("--slave"),
+        slave, std::string("--samples"), std::to_string(samples), std::string("--warmup"),
+        std::to_string(warmup)}) {
     command.push_back(a);
   }
-  PeerProcess child(command, pty.Master());
-  PeerSeries s;
+  return command;
+}
+
+// What a latency peer said from here to the end of its output; false when it said nothing that
+// counts before timeoutMs.
+struct PeerWords {
+  std::vector<std::int64_t> values;  // of its SAMPLE or ARRIVED lines
   bool costSeen = false;
+  ProcessCost cost;
+  std::string skipped;
+};
+
+// Reads lines up to and including the first of stopAt (when not empty) or to the end.
+bool ReadPeerLines(PeerProcess& child, PeerWords& words, int timeoutMs,
+                   const std::string& stopAt = "") {
   std::string line;
-  // Generous: the interpreter's start, then the series itself.
-  while (child.ReadLine(line, 30000 + (samples + warmup) * 20)) {
+  while (child.ReadLine(line, timeoutMs)) {
     std::istringstream in(line);
     std::string word;
     in >> word;
-    if (word == "SAMPLE") {
+    if (word == "SAMPLE" || word == "ARRIVED") {
       std::int64_t ns = 0;
       in >> ns;
-      s.latencyNs.push_back(ns);
+      words.values.push_back(ns);
     } else if (word == "COST") {
-      in >> s.cost.wakeups >> s.cost.cpuNs;
-      costSeen = true;
+      in >> words.cost.wakeups >> words.cost.cpuNs;
+      words.costSeen = true;
     } else if (word == "SKIP") {
-      std::getline(in >> std::ws, s.skipped);
+      std::getline(in >> std::ws, words.skipped);
+      return false;
     }
+    if (!stopAt.empty() && word == stopAt) return true;
   }
-  const int status = child.Wait();
+  return stopAt.empty();
+}
+
+}  // namespace
+
+PeerSeries RunLatencyPeer(const Peer& peer, Method method, int samples, int warmup) {
+  Pty pty;
+  PeerSeries s;
+  PeerWords words;
+  // Generous: the interpreter's start, then the series itself.
+  const int timeoutMs = 30000 + (samples + warmup) * 20;
+  int status = -1;
+  std::string failure;
+  if (method == Method::kAnswer) {
+    PeerProcess child(LatencyCommand(peer, "--master-fd", pty.SlavePath(), samples, warmup),
+                      pty.Master());
+    ReadPeerLines(child, words, timeoutMs);
+    status = child.Wait();
+    s.latencyNs = words.values;
+  } else {
+    const ArrivalCounter seen = ArrivalCounter::Create();
+    PeerProcess child(LatencyCommand(peer, "--arrivals-fd", pty.SlavePath(), samples, warmup),
+                      seen.Fd());
+    if (ReadPeerLines(child, words, 30000, "READY")) {
+      const IndependentRun sent = SendOnTheirOwn(child.Pid(), pty.Master(), seen, warmup + samples);
+      failure = sent.failure;
+      // A receiver that missed a byte may wait for it for ever (pyserial's read has no
+      // time-out): Wait() ends it.
+      if (failure.empty()) ReadPeerLines(child, words, timeoutMs);
+      if (failure.empty() && words.values.size() == static_cast<std::size_t>(samples)) {
+        for (int i = 0; i < samples; ++i) {
+          s.latencyNs.push_back(words.values[i] -
+                                sent.sentNs[static_cast<std::size_t>(warmup + i)]);
+        }
+      }
+    }
+    status = child.Wait();
+  }
+  s.skipped = words.skipped;
+  s.cost = words.cost;
   if (!s.skipped.empty()) return s;
-  s.ok = status == 0 && costSeen && static_cast<int>(s.latencyNs.size()) == samples;
+  s.ok = status == 0 && words.costSeen && static_cast<int>(s.latencyNs.size()) == samples;
   if (!s.ok) {
-    std::fprintf(stderr, "latency: %s gave %zu of %d samples (exit status %d)\n",
-                 peer.label.c_str(), s.latencyNs.size(), samples, status);
+    std::fprintf(stderr, "latency: %s gave %zu of %d samples (exit status %d)%s%s\n",
+                 peer.label.c_str(), s.latencyNs.size(), samples, status,
+                 failure.empty() ? "" : ": ", failure.c_str());
   }
   return s;
 }

@@ -5,7 +5,6 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "bench/ByteChain.h"
 #include "bench/PeerMain.h"
 
 namespace {
@@ -22,22 +21,22 @@ bool OpenPort(QSerialPort& port) {
 }
 
 int Latency(QCoreApplication& app, QSerialPort& port, const bench::PeerOptions& o) {
-  bench::ByteChain chain(o.masterFd, o.warmup, o.samples);
+  const auto series = bench::MakeLatencySeries(o);
   QObject::connect(&port, &QSerialPort::readyRead, [&] {
     const std::int64_t now = bench::NowNs();
     if (port.readAll().isEmpty()) return;
-    chain.Arrived(now);
-    if (chain.Done()) app.quit();
+    series->Arrived(now);
+    if (series->Done()) app.quit();
   });
   // One timer for the whole series, far beyond it: it never fires in a run that goes well.
-  QTimer::singleShot(chain.BudgetMs(), &app, &QCoreApplication::quit);
-  chain.Start();
+  QTimer::singleShot(series->BudgetMs(), &app, &QCoreApplication::quit);
+  series->Start();
   app.exec();
-  if (!chain.Done()) {
-    std::fprintf(stderr, "Qt Serial Port: %d bytes of the series arrived\n", chain.Arrivals());
+  if (!series->Done()) {
+    std::fprintf(stderr, "Qt Serial Port: %d bytes of the series arrived\n", series->Arrivals());
     return 1;
   }
-  bench::SaySeries(chain);
+  bench::SaySeries(o, *series);
   return 0;
 }
 

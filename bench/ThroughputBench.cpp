@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
   const bool quick = bench::QuickMode(argc, argv);
   const std::size_t total =
       quick ? 256 * 1024 : std::stoul(bench::Option(argc, argv, "megabytes", "32")) << 20;
-  const int rounds = quick ? 1 : 5;
+  const int rounds = quick ? 1 : std::stoi(bench::Option(argc, argv, "rounds", "5"));
 
   rt::MarkMainThread();
   gui::headless::HeadlessBackend backend(false);
@@ -186,8 +186,10 @@ int main(int argc, char** argv) {
   }
   // --only KEY runs one path (and the raw loop, the measure of the others): for profiling.
   const std::string only = bench::Option(argc, argv, "only", "");
-  for (int r = 0; r < rounds; ++r) {
-    std::printf("round %d:", r + 1);
+  // Each round's figures also as ROUND lines, for the per-round ratios of scripts/bench.sh.
+  for (int r = 1; r <= rounds; ++r) {
+    std::printf("round %d:", r);
+    std::string roundLines;
     for (Path& p : paths) {
       if (p.failed || !p.skipped.empty()) continue;
       if (!only.empty() && p.key != only && p.key != "raw") continue;
@@ -199,8 +201,15 @@ int main(int argc, char** argv) {
       }
       p.Add(*run);
       std::printf(" %s %.1f MB/s;", p.key.c_str(), MBps(*run));
+      char line[512];
+      std::snprintf(line, sizeof line,
+                    "ROUND %d throughput.%s %.10g\nROUND %d throughput.%s.cpu_per_mb %.10g\n"
+                    "ROUND %d throughput.%s.wakeups_per_mb %.10g\n",
+                    r, p.key.c_str(), p.mbps.back(), r, p.key.c_str(), p.cpu.back(), r,
+                    p.key.c_str(), p.wakeups.back());
+      roundLines += line;
     }
-    std::printf("\n");
+    std::printf("\n%s", roundLines.c_str());
   }
   gui::App().SetBackend(nullptr);
 

@@ -13,7 +13,7 @@
 namespace bench {
 
 void ChainThroughTheTool(gui::headless::HeadlessBackend& backend, const std::string& portName,
-                         ByteChain& chain, const std::string& what) {
+                         LatencySeries& chain, const std::string& what) {
   drv::SetDeviceMapping("COM1", portName);
   TComX port;
   app::ConfigureCx1(port);

@@ -7,15 +7,16 @@
 #include <string>
 
 #include "bench/BenchSupport.h"
-#include "bench/ByteChain.h"
+#include "bench/LatencySeries.h"
 #include "gui/headless/HeadlessBackend.h"
 
 namespace bench {
 
-// Runs a chain of answered bytes (ByteChain.h) through the port named portName, each byte read
-// in OnRxChar and answered there; says on stderr, after what, when it stalls.
+// Runs a latency series (LatencySeries.h: answered bytes, or bytes that arrive on their own)
+// through the port named portName, each byte read in OnRxChar; says on stderr, after what, when
+// it stalls.
 void ChainThroughTheTool(gui::headless::HeadlessBackend& backend, const std::string& portName,
-                         ByteChain& chain, const std::string& what);
+                         LatencySeries& chain, const std::string& what);
 
 struct ToolReceipt {
   double seconds = 0;

@@ -4,13 +4,17 @@ it answers). Two ways a Python program reads a port:
   --variant thread    a reader thread doing blocking read()s into a queue.Queue, the main
                       thread taking from it (a program with a main loop of its own);
   --variant blocking  a plain blocking read(1) on the main thread.
-The latency method is ByteChain.h's: the code that receives a byte sleeps the gap and writes the
-next one to the pty's master itself."""
+Both latency methods of bench_latency: with --master-fd, ByteChain.h's (the code that receives a
+byte sleeps the gap and writes the next one to the pty's master itself); with --arrivals-fd,
+ArrivalLog.h's (the bytes arrive on their own; the main thread notes when it got each and counts
+it in the shared page the device side watches)."""
 
+import mmap
 import os
 import queue
 import resource
 import select
+import struct
 import sys
 import threading
 import time
@@ -57,15 +61,7 @@ def start_reader(port, into):
     return reader
 
 
-def latency(port, variant):
-    master = int(option("master-fd"))
-    samples, warmup = int(option("samples")), int(option("warmup"))
-    inbox = queue.Queue()
-    if variant == "thread":
-        start_reader(port, inbox)
-        receive = inbox.get
-    else:
-        receive = lambda: port.read(1)  # noqa: E731
+def answered(receive, master, samples, warmup):
     latencies = []
     before = None
     for i in range(warmup + samples):
@@ -80,8 +76,44 @@ def latency(port, variant):
         arrived = time.monotonic_ns()
         if i >= warmup:
             latencies.append(arrived - sent)
-    after = cost()
-    out = ["SAMPLE %d" % ns for ns in latencies]
+    return ["SAMPLE %d" % ns for ns in latencies], cost(), before
+
+
+def on_their_own(receive, counter, samples, warmup):
+    """As ArrivalLog.h: the meter runs from the handling of the last warmup byte to that of the
+    last sampled one; each arrival is counted after it was noted."""
+    total = warmup + samples
+    arrivals = []
+    before = cost() if warmup == 0 else None
+    after = None
+    print("READY", flush=True)
+    for i in range(total):
+        if not receive():
+            sys.exit("pyserial: the port closed after %d bytes" % i)
+        now = time.monotonic_ns()
+        if i >= warmup:
+            arrivals.append(now)
+        if i + 1 == total:
+            after = cost()
+        elif i + 1 == warmup:
+            before = cost()
+        struct.pack_into("<q", counter, 0, i + 1)
+    return ["ARRIVED %d" % ns for ns in arrivals], after, before
+
+
+def latency(port, variant):
+    samples, warmup = int(option("samples")), int(option("warmup"))
+    inbox = queue.Queue()
+    if variant == "thread":
+        start_reader(port, inbox)
+        receive = inbox.get
+    else:
+        receive = lambda: port.read(1)  # noqa: E731
+    if option("master-fd") is not None:
+        out, after, before = answered(receive, int(option("master-fd")), samples, warmup)
+    else:
+        counter = mmap.mmap(int(option("arrivals-fd")), 8)
+        out, after, before = on_their_own(receive, counter, samples, warmup)
     out.append("COST %d %d" % (after[0] - before[0], after[1] - before[1]))
     print("\n".join(out), flush=True)
 

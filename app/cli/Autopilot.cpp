@@ -36,6 +36,14 @@ std::string ResultMessage(const app::EraseVerdict& v) {
   return text + ": " + v.reason;
 }
 
+// What an error box's text means, in this program's words, where its number alone says little.
+std::string Meaning(const std::string& errorText, const std::string& device) {
+  if (errorText.find("(win error code: 1167)") != std::string::npos) {
+    return device + " went away (unplugged, or the server closed the connection)";
+  }
+  return {};
+}
+
 // Where the erase had got to, for a run that ended before its result was known.
 const char* During() {
   return app::Stage == app::EraseStage::ReadingBack ? "while the erased range was read back"
@@ -46,12 +54,13 @@ const char* During() {
 
 Autopilot::Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend,
                      const CliOptions& options, RunReport& report,
-                     std::function<bool()> interrupted)
+                     std::function<bool()> interrupted, PortNotes* notes)
     : form_(form),
       backend_(backend),
       options_(options),
       report_(report),
       interrupted_(std::move(interrupted)),
+      notes_(notes),
       start_(Clock::now()) {}
 
 Autopilot::Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend,
@@ -110,6 +119,7 @@ void Autopilot::WatchReceiving() {
   form_.Cx1.OnRxChar = [this, handler](TObject* sender, int count) {
     if (count > 0) {
       heardAt_ = Clock::now();
+      lastReceived_ = heardAt_;
       if (!firstHeard_) firstHeard_ = heardAt_;
     }
     if (handler) handler(sender, count);
@@ -154,16 +164,31 @@ int Autopilot::Run() {
   // The port as the user gave it: a path given is mapped to COM1, which is no name of theirs.
   report_.PortChosen(options_.port, device);
 
-  form_.cmdOpen.UserClick();
-  backend_.ProcessMessages();
-  if (failed_ || !form_.Cx1.Connected()) return Finish(kExitPortError, "the port did not open");
+  auto open = [&] {
+    form_.cmdOpen.UserClick();
+    backend_.ProcessMessages();
+  };
+  if (notes_ != nullptr) {
+    notes_->Around(open);
+  } else {
+    open();
+  }
+  if (failed_ || !form_.Cx1.Connected()) {
+    const std::string label =
+        options_.devicePath.empty() && port != device ? port + " (" + device + ")" : device;
+    return Finish(kExitPortError, "the port " + label + " did not open" +
+                                      (failure_.empty() ? std::string() : ": " + failure_));
+  }
   opened_ = true;
 
   auto fail = [&](Wait w, const char* during) -> int {
     const std::string& status = form_.sBar.PanelText();
     switch (w) {
-      case Wait::Failed:
-        return Finish(kExitPortError, std::string("failed ") + during);
+      case Wait::Failed: {
+        const std::string meaning = Meaning(failure_, device);
+        return Finish(kExitPortError,
+                      std::string("failed ") + during + (meaning.empty() ? "" : ": " + meaning));
+      }
       case Wait::TimedOut:
         return Finish(kExitTimeout, "timed out after " + std::to_string(options_.timeoutSeconds) +
                                         " s " + during + " (status: " + status + ")");
@@ -210,7 +235,12 @@ int Autopilot::Run() {
     // completion wait) does not change what the Box's flash holds.
     std::string message = ResultMessage(app::Verdict);
     if (w == Wait::Failed) {
-      message += " (then the port failed: " + (failure_.empty() ? "see above" : failure_) + ")";
+      const std::string meaning = Meaning(failure_, device);
+      message += " (then the port failed: " +
+                 (!meaning.empty()   ? meaning
+                  : failure_.empty() ? "see above"
+                                     : failure_) +
+                 ")";
     } else if (w == Wait::Interrupted) {
       message += " (interrupted before the port closed)";
     } else if (w != Wait::Reached) {

@@ -14,6 +14,7 @@
 
 #include "app/Unit1.h"
 #include "app/cli/CliOptions.h"
+#include "app/cli/PortNotes.h"
 #include "app/cli/RunReport.h"
 #include "gui/headless/HeadlessBackend.h"
 
@@ -22,9 +23,10 @@ namespace cli {
 class Autopilot {
  public:
   // interrupted: whether Ctrl-C (or SIGTERM) has come; whoever sets it wakes the main loop.
-  // Unless the form already has an observer, the report becomes it for the run.
+  // Unless the form already has an observer, the report becomes it for the run. notes: what
+  // the serial layer says while the port opens goes through it (said once a port).
   Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend, const CliOptions& options,
-            RunReport& report, std::function<bool()> interrupted);
+            RunReport& report, std::function<bool()> interrupted, PortNotes* notes = nullptr);
   // Prints to these streams, as a run on a single port does.
   Autopilot(TForm1& form, gui::headless::HeadlessBackend& backend, const CliOptions& options,
             std::ostream& out, std::ostream& err, std::function<bool()> interrupted);
@@ -42,6 +44,10 @@ class Autopilot {
   bool Opened() const { return opened_; }
   // The run's last word: its result, or what went wrong.
   const std::string& Message() const { return message_; }
+  // When the Box last sent something: the line has been quiet since.
+  std::optional<std::chrono::steady_clock::time_point> LastReceived() const {
+    return lastReceived_;
+  }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -57,11 +63,13 @@ class Autopilot {
   std::unique_ptr<RunReport> ownReport_;
   RunReport& report_;
   std::function<bool()> interrupted_;
+  PortNotes* notes_ = nullptr;
   Clock::time_point start_;
   // When the Box last sent something (or the erase line went out): where silence is measured from.
   std::optional<Clock::time_point> heardAt_;
   // The Box's first word: with --loop, where its time limit is counted from.
   std::optional<Clock::time_point> firstHeard_;
+  std::optional<Clock::time_point> lastReceived_;
   bool failed_ = false;
   std::string failure_;
   bool opened_ = false;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/SettingsFile.h"
+#include "app/cli/LineRun.h"
 #include "app/cli/PortName.h"
 #include "serial/driver/DeviceMap.h"
 
@@ -111,6 +113,49 @@ std::string ValueOnAFlag(int argc, char** argv) {
   return {};
 }
 
+// A network port's server port as host and number: the scheme does not matter (both reach the
+// same port of the server), nor the host's letter case, its brackets or leading zeros.
+std::string ServerPort(const std::string& url) {
+  std::string rest = url.substr(url.find("://") + 3);
+  for (char& c : rest) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t colon = rest.rfind(':');
+  std::string host = rest.substr(0, colon);
+  std::string number = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  while (number.size() > 1 && number[0] == '0') number.erase(0, 1);
+  return host + ":" + number;
+}
+
+// The device a port leads to, for telling two ports apart: a COMn through Zanowipe.ini's [PORTS]
+// (or its default), links followed and the path tidied.
+std::string DeviceOf(const PortChoice& port, const app::TIniFile& settings) {
+  std::string device = port.devicePath;
+  if (device.empty()) {
+    const std::string name = "COM" + std::to_string(port.comIndex + 1);
+    device = settings.ReadString("PORTS", name, "");
+    if (device.empty()) device = drv::ResolveDeviceName(name);
+  }
+  return IsNetworkPort(device) ? ServerPort(device) : drv::CanonicalDeviceName(device);
+}
+
+// Two ports that lead to one device would race for it, each erasing "its" Box: the message for
+// the first such pair, or nothing.
+std::string SameDeviceTwice(const std::vector<PortChoice>& ports) {
+  const app::TIniFile settings(app::AppDirFrom(app::CurrentDirectory()) + app::kSettingsFileName);
+  std::vector<std::string> devices;
+  for (const PortChoice& port : ports) devices.push_back(DeviceOf(port, settings));
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (devices[i] != devices[j]) continue;
+      return "--port " + ShownName(ports[j].given) + " and --port " + ShownName(ports[i].given) +
+             " lead to the same device (" + ShownName(devices[i]) + "); give each port once";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 bool IsConsoleLikeDevice(const std::string& device) {
@@ -166,14 +211,32 @@ Options:
                        erasing (default: off). A pulled cable whose adapter stays plugged in,
                        or any real UART, reports nothing: without this (or --timeout) the
                        run then waits for ever.
-  --loop               after a Box has ended (COMPLETE or not), open the port again and wait
-                       for the next Box, until Ctrl-C; then print a summary)";
-  text += several ? " for each port\n" : "\n";
+  --loop               after a Box has ended (COMPLETE or not), wait for the next Box, until
+)";
+  text +=
+      several
+          ? R"(                       Ctrl-C; then print a summary for each port. The next Box is the one
+                       that talks once the line has been quiet for 2 s from the last Box's
+                       last word (it was switched off: one that stays on and keeps talking is
+                       not taken again), or once the port's device is back after it went away
+                       (looked for once a second)
+)"
+          : R"(                       Ctrl-C; then print a summary. The next Box is the one that talks once
+                       the line has been quiet for 2 s from the last Box's last word (it was
+                       switched off: one that stays on and keeps talking is not taken again),
+                       or once the port's device is back after it went away (looked for once a
+                       second)
+)";
   text +=
       R"(  --record FILE        append one line of JSON to FILE for every Box: when, where, which
                        erase, what was sent, what the Box said, the result. Each line is
-                       written whole or not at all, and flushed to the disk
-  --no-readback        do not read the erased range back (for Boxes whose console has no
+                       written whole or not at all, and flushed to the disk; a Box whose line
+                       could not be written counts as failed (exit status 7). FILE may also
+)";
+  text += paths ? "                       be a pipe or /dev/stdout\n"
+                : "                       be a pipe\n";
+  text +=
+      R"(  --no-readback        do not read the erased range back (for Boxes whose console has no
                        crc32 command): the prompt after the erase line ends the erase, the
                        result says "not verified" and the record states it. A Box that reports
                        a failure is still FAILED
@@ -199,8 +262,17 @@ Exit status)";
   4    not confirmed
   5    FAILED: the range did not read back erased, or the Box reported a failure
   6    UNVERIFIED: the erase ran, but the console could not read the range back
-  130  interrupted (Ctrl-C, SIGTERM); the port is closed first
+  7    a Box's record could not be written (--record); the file is left as it was
 )";
+  text +=
+      platform.terminalSignals
+          ? "  130  interrupted (Ctrl-C, SIGTERM, or SIGHUP: the terminal closed); the port is "
+            "closed\n"
+          : "  130  interrupted (Ctrl-C, Ctrl-Break, or the console window closed); the port is "
+            "closed\n";
+  text += several ? "       and the Box's record kept first. With several ports, a second Ctrl-C "
+                    "ends them at once\n"
+                  : "       and the Box's record kept first\n";
   return text;
 }
 
@@ -285,6 +357,14 @@ CliParse ParseCliOptions(int argc, char** argv, const CliPlatform& platform) {
   }
   if (o.ports.size() > 1 && !platform.severalPorts) {
     return fail("several ports at once are not available on this platform; give one --port");
+  }
+  if (o.ports.size() > 1) {
+    const std::string same = SameDeviceTwice(o.ports);
+    if (!same.empty()) return fail(same);
+  }
+  // A worker erases without asking: only a line's own parent starts one.
+  if (o.worker && !StartedByLineParent()) {
+    return fail("--worker is for the processes that a line of several ports starts itself");
   }
   if (o.worker && o.ports.size() != 1) return fail("a worker runs exactly one port");
   o.port = o.ports.front().given;

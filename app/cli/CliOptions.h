@@ -17,6 +17,7 @@ enum ExitStatus : int {
   kExitDeclined = 4,
   kExitFailed = 5,      // the erase ran and the range did not read back erased, or the Box refused
   kExitUnverified = 6,  // the erase ran and could not be read back; the Box reported no failure
+  kExitRecordFailed = 7,  // a Box's record could not be written (--record)
   kExitInterrupted = 130,
 };
 
@@ -47,6 +48,8 @@ struct CliOptions {
   bool noReadback = false;
   // Run as one port's worker for a parent process: events on standard output, no text.
   bool worker = false;
+  // A worker's record file: the descriptor its parent opened for it (-1: the path is opened).
+  int recordFd = -1;
 };
 
 struct CliParse {
@@ -60,6 +63,9 @@ struct CliParse {
 struct CliPlatform {
   bool devicePaths = true;   // device paths, network ports, the [PORTS] map, --allow-ttyS
   bool severalPorts = true;  // several --port at once, in worker processes
+  // What interrupts a run besides Ctrl-C: SIGTERM and SIGHUP, or else Ctrl-Break and the
+  // console window closing.
+  bool terminalSignals = true;
 };
 CliPlatform ThisPlatform();
 

@@ -1,5 +1,6 @@
-// Ctrl-C and SIGTERM for a program that sleeps in its loop until something happens: a signal
-// sets a flag and wakes the loop, so nothing has to look for the flag now and then.
+// Ctrl-C, SIGTERM and the terminal closing (SIGHUP; on Windows Ctrl-Break and the console
+// window closed) for a program that sleeps in its loop until something happens: a signal sets a
+// flag and wakes the loop, so nothing has to look for the flag now and then.
 #pragma once
 
 #include <functional>

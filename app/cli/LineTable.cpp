@@ -162,8 +162,8 @@ std::vector<std::string> LineTable::Lines(const std::vector<PortRow>& rows,
   lines.push_back(totalsLine);
   for (std::size_t m = messages.size() - messageLines; m < messages.size(); ++m) {
     const PortMessage& message = messages[m];
-    const std::string name = message.row < names.size() ? names[message.row] : "?";
-    lines.push_back(Cut(name + ": " + message.text, width));
+    const std::string name = message.row < names.size() ? names[message.row] + ": " : "";
+    lines.push_back(Cut(name + message.text, width));
   }
   return lines;
 }

@@ -31,10 +31,12 @@ struct PortRow {
   double changedAt = 0;  // when what it shows last changed
 };
 
-// Something said about a port, shown under the table after the port's name as its row has it.
+// Something said about a port, shown under the table after the port's name as its row has it;
+// or about the whole line, shown as it is.
 struct PortMessage {
-  std::size_t row = 0;
-  std::string text;  // printable ASCII
+  static constexpr std::size_t kWholeLine = static_cast<std::size_t>(-1);
+  std::size_t row = 0;  // a port's, or kWholeLine
+  std::string text;     // printable ASCII
 };
 
 class LineTable {

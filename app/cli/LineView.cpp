@@ -94,7 +94,12 @@ void LineView::Say(std::size_t i, const std::string& text, double now) {
 }
 
 void LineView::Complain(std::size_t i, const std::string& text) {
-  const std::string line = rows_[i].port + ": " + Shown(text);
+  Message(i, text);
+}
+
+void LineView::Message(std::size_t i, const std::string& text) {
+  const bool wholeLine = i == PortMessage::kWholeLine;
+  const std::string line = (wholeLine ? "" : rows_.at(i).port + ": ") + Shown(text);
   if (mode_ == Mode::Table) {
     // On the terminal now it would tear the table: under it, and in full when the line ends.
     if (messages_.size() >= kMaxMessages) messages_.erase(messages_.begin());
@@ -103,6 +108,14 @@ void LineView::Complain(std::size_t i, const std::string& text) {
     return;
   }
   err_ << "zanowipe-cli: " << line << std::endl;
+}
+
+void LineView::Note(std::size_t i, const std::string& text) {
+  Message(i, text);
+}
+
+void LineView::Notice(const std::string& text) {
+  Message(PortMessage::kWholeLine, text);
 }
 
 void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
@@ -158,6 +171,7 @@ void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
     case Kind::Box:
       row.pending = LastBoxText(e);
       row.pendingWhy = Shown(e.text);
+      row.reason = row.pendingWhy;
       row.changedAt = now;
       if (e.exitStatus != kExitComplete && e.exitStatus != kExitFailed &&
           e.exitStatus != kExitUnverified) {
@@ -183,6 +197,7 @@ void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
       row.failed = e.failed;
       row.unverified = e.unverified;
       row.ended = true;
+      row.endStatus = e.exitStatus;
       row.changedAt = now;
       // A run that ended without a Box (interrupted while waiting for one, a port that would
       // not open again) says why, in place of a status that no longer holds.
@@ -194,6 +209,7 @@ void LineView::Apply(std::size_t i, const WorkerEvent& e, double now) {
 
 void LineView::Problem(std::size_t i, const std::string& text, double now) {
   rows_.at(i).status = Shown(text);
+  rows_.at(i).reason = rows_.at(i).status;
   rows_.at(i).changedAt = now;
   Complain(i, text);
 }
@@ -292,8 +308,13 @@ void LineView::Finish(double now, TerminalSize size) {
   for (const Row& row : rows_) {
     out_ << "Summary: " << row.port
          << (row.device.empty() || row.device == row.port ? "" : " (" + row.device + ")") << ": "
-         << row.done << " done, " << row.failed << " failed, " << row.unverified << " unverified"
-         << std::endl;
+         << row.done << " done, " << row.failed << " failed, " << row.unverified << " unverified";
+    // A port that ended on a failure of its own (it did not open, its device went away, its
+    // worker died) says which.
+    const bool result = row.endStatus == kExitComplete || row.endStatus == kExitFailed ||
+                        row.endStatus == kExitUnverified || row.endStatus == kExitInterrupted;
+    if (row.ended && !result && !row.reason.empty()) out_ << " (" << row.reason << ")";
+    out_ << std::endl;
     done += row.done;
     failed += row.failed;
     unverified += row.unverified;

@@ -32,6 +32,12 @@ class LineView {
   // Something the parent has to say about port i (its worker died, it sent nonsense): shown in
   // its row and under the table at once, and on the error stream.
   void Problem(std::size_t i, const std::string& text, double now);
+  // What port i's worker would have said to a person (a serial server's note): shown as a
+  // message of that port, without changing its row.
+  void Note(std::size_t i, const std::string& text);
+  // The parent's own word about the whole line (what it waits for once interrupted): a message
+  // of no port.
+  void Notice(const std::string& text);
 
   // Table: writes what differs from what the terminal shows (every line after a resize); true
   // when it wrote.
@@ -60,11 +66,18 @@ class LineView {
     std::string last;        // how the last counted Box ended
     std::string pending;     // how the last Box ended, until it is counted
     std::string pendingWhy;  // and the run's last word
+    // What the port last said of how a Box or the port itself ended (a Box's message, a
+    // problem seen here): for a port that ended on a failure of its own, the summary's reason.
+    std::string reason;
     bool ended = false;
+    int endStatus = 0;  // the port's exit status, once it has ended
   };
 
   void Say(std::size_t i, const std::string& text, double now);
   void Complain(std::size_t i, const std::string& text);
+  // A message of port i, or of the whole line (kWholeLine): on a table, under it at once and
+  // on the error stream when the line ends; otherwise on the error stream at once.
+  void Message(std::size_t i, const std::string& text);
   std::string TotalsLine() const;
   std::vector<std::string> Compose(double now, TerminalSize size);
   static bool StepTimeRuns(app::RunStep step);

@@ -20,7 +20,8 @@ class RunReport : public app::RunObserver {
   virtual void ErrorBox(const std::string& caption, const std::string& text) = 0;
   // Something that went wrong beside the Box (a record that could not be written).
   virtual void Problem(const std::string& text) = 0;
-  // One Box's run ended with this exit status; message: the result or what went wrong.
+  // One Box's run ended with this exit status; message: the result or what went wrong. Said a
+  // second time for the same Box, with kExitRecordFailed, when its record could not be written.
   virtual void Finished(int status, const std::string& message) = 0;
   // A Box has been counted: the erases so far that completed (their range read back erased),
   // that could not be verified, and the rest, which failed.

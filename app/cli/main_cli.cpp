@@ -63,9 +63,11 @@ int main(int argc, char** argv) {
     (parsed.exitCode == 0 ? std::cout : std::cerr) << parsed.message;
     return parsed.exitCode;
   }
-  const cli::CliOptions& options = *parsed.options;
+  cli::CliOptions& options = *parsed.options;
+  cli::PrepareProcess();
   if (options.worker) {
-    cli::PrepareWorkerProcess();
+    // Its parent opened the record file for it.
+    if (!options.recordPath.empty()) options.recordFd = cli::kWorkerRecordDescriptor;
     return RunPortHere(options);
   }
   if (!options.yes && !Confirm(options)) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/e2e/E2eHelpers.h"
+#include "tests/e2e/LineHelpers.h"
 #include "tests/e2e/TerminalProcess.h"
 #include "tests/support/ScreenModel.h"
 
@@ -30,44 +31,6 @@ const char* const kLast = "a1ffffff";
 const std::string kUserLine =
     "protect off a1c00000 a1ffffff;erase a1c00000 a1ffffff;protect on a1c00000 a1ffffff;"
     "vfd COMPLETE\n";
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++n;
-  }
-  return n;
-}
-
-// The record file's lines, each of which must be a whole JSON object ended by a line feed.
-std::vector<json> Records(const std::string& path) {
-  const std::string text = ReadFile(path);
-  EXPECT_TRUE(text.empty() || text.back() == '\n') << "the record file ends in a torn line:\n"
-                                                   << text;
-  std::vector<json> records;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    json j = json::parse(line, nullptr, false);
-    EXPECT_TRUE(j.is_object()) << "a record line is not a JSON object: " << line;
-    if (j.is_object()) records.push_back(std::move(j));
-  }
-  return records;
-}
-
-std::map<std::string, json> ByPort(const std::vector<json>& records) {
-  std::map<std::string, json> byPort;
-  for (const json& r : records) byPort[r.value("port", "")] = r;
-  return byPort;
-}
 
 // The seconds stamp of the first plain line `port: text` in a line's output, or -1.
 double StampOf(const std::string& out, const std::string& port, const std::string& text) {
@@ -285,41 +248,25 @@ TEST(CliLine, RecordsSurviveTheParentBeingKilledAndTheWorkersCloseTheirPorts) {
   }
 }
 
-// The worker process of the port that runs a given device, found by its command line.
-pid_t WorkerOf(pid_t parent, const std::string& device) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = ReadFile("/proc/" + name + "/stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string state;
-    pid_t ppid = 0;
-    fields >> state >> ppid;
-    if (ppid != parent) continue;
-    std::string cmdline = ReadFile("/proc/" + name + "/cmdline");
-    for (char& c : cmdline) c = c == '\0' ? ' ' : c;
-    if (cmdline.find("--worker") != std::string::npos &&
-        cmdline.find("--port " + device + " ") != std::string::npos) {
-      return static_cast<pid_t>(std::stoi(name));
-    }
-  }
-  return -1;
-}
-
-TEST(CliLine, AWorkerThatDiesIsAFailedPortAndTheOthersGoOn) {
+// A worker killed in the middle of an erase: its Box is still recorded (by the parent) and
+// counted failed, once; the other port goes on.
+TEST(CliLine, AWorkerThatDiesIsAFailedPortWithItsRecordAndTheOthersGoOn) {
   ScratchDir dir;
-  SimulatedBox doomed(dir, {"--fast", "--silent"}, "doomed.img");
+  // 64 sectors of a second: the erase runs for a minute.
+  SimulatedBox doomed(dir, SwitchedOnAfterOpen({"--fast", "--sector-ms", "1000"}), "doomed.img");
   SimulatedBox later(dir, {"--fast", "--wait-signal", "-v"}, "later.img");
   ASSERT_FALSE(doomed.Device().empty()) << doomed.Proc().Stderr();
   ASSERT_FALSE(later.Device().empty()) << later.Proc().Stderr();
-  Process cli({kCli, "--yes", "--port", doomed.Device(), "--port", later.Device()}, dir.Path());
+  const std::string record = dir.File("erased.jsonl");
+  Process cli(
+      {kCli, "--yes", "--record", record, "--port", doomed.Device(), "--port", later.Device()},
+      dir.Path());
   pid_t worker = -1;
   ASSERT_TRUE(WaitUntil(
       [&] {
         worker = WorkerOf(cli.Pid(), doomed.Device());
-        return worker > 0 && Count(cli.Stdout(), "status: COM Port opened") >= 2 &&
+        return worker > 0 &&
+               cli.Stdout().find(doomed.Device() + ": state:  WORKING") != std::string::npos &&
                Count(later.Proc().Stderr(), "device opened") >= 1;
       },
       std::chrono::seconds(30)))
@@ -340,6 +287,19 @@ TEST(CliLine, AWorkerThatDiesIsAFailedPortAndTheOthersGoOn) {
   EXPECT_EQ(e->status, 1) << cli.Stdout() << cli.Stderr();
   EXPECT_NE(cli.Stdout().find(later.Device() + ": Result: COMPLETE"), std::string::npos)
       << cli.Stdout();
+  EXPECT_NE(cli.Stdout().find("Summary: " + doomed.Device() + ": 0 done, 1 failed"),
+            std::string::npos)
+      << cli.Stdout();
+  const std::vector<json> records = Records(record);
+  ASSERT_EQ(records.size(), 2u) << ReadFile(record);
+  std::map<std::string, json> byPort = ByPort(records);
+  const json& dead = byPort[doomed.Device()];
+  EXPECT_EQ(dead.value("result", ""), "FAILED") << dead.dump();
+  EXPECT_EQ(dead.value("status", 0), 1) << dead.dump();
+  EXPECT_NE(dead.value("message", "").find("signal"), std::string::npos) << dead.dump();
+  EXPECT_NE(dead.value("message", "").find("while the erase ran"), std::string::npos)
+      << dead.dump();
+  EXPECT_EQ(byPort[later.Device()].value("result", ""), "COMPLETE");
   later.Stop();
   EXPECT_EQ(VerifyFlash(dir, later.Image(), kUserFirst, kLast).status, 0);
 }
@@ -400,6 +360,11 @@ TEST(CliLine, TheTableFitsItsTerminalAndWritesOnlyWhatChanges) {
   cli.Resize(120, 14);
   ASSERT_TRUE(WaitUntil([&] { return cli.Screen().size() > resizedAt; }, std::chrono::seconds(10)))
       << "not redrawn for the new size";
+  // A resize is no interrupt: the ports still wait for their Boxes.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_FALSE(cli.Wait(std::chrono::milliseconds(0)).has_value()) << cli.Screen() << cli.Stderr();
+  EXPECT_EQ(cli.Screen().find("interrupted", resizedAt), std::string::npos)
+      << cli.Screen().substr(resizedAt);
   cli.Signal(SIGINT);
   auto e = cli.Wait(std::chrono::seconds(30));
   ASSERT_TRUE(e.has_value()) << "the line did not end at SIGINT";

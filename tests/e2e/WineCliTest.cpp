@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "tests/e2e/E2eHelpers.h"
 
@@ -105,6 +108,31 @@ TEST_F(WineCli, LineDroppedDuringTheEraseIsAFailure) {
   EXPECT_TRUE(InOrder(run.out, {"state:  WORKING"}));
   EXPECT_EQ(run.out.find("state:  COMPLETE"), std::string::npos) << run.out;
   EXPECT_LT(run.exit.wallSeconds, 120.0);
+}
+
+// Ctrl-C (SIGINT to the process group, which Wine hands to the program's console handler): the
+// port is closed and the Box's record kept before the program ends.
+TEST_F(WineCli, CtrlCClosesThePortAndKeepsTheRecord) {
+  SimulatedBox box(dir_, {"--fast", "--silent", "-v", "--link", link_});
+  ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
+  // Named from the directory it runs in: the Windows build's own spelling.
+  const std::string record = dir_.File("erased.jsonl");
+  Process cli({kScripts + "/wine-run.sh", kWindowsCli, "--port", kPort, "--yes", "--record",
+               "erased.jsonl"},
+              dir_.Path());
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (box.Proc().Stderr().find("device opened") == std::string::npos &&
+         std::chrono::steady_clock::now() < end && !cli.Wait(std::chrono::milliseconds(0))) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_NE(box.Proc().Stderr().find("device opened"), std::string::npos) << cli.Stderr();
+  ::kill(-cli.Pid(), SIGINT);
+  auto e = cli.Wait(std::chrono::seconds(60));
+  ASSERT_TRUE(e.has_value()) << "the Windows build did not end at Ctrl-C";
+  const std::string text = ReadFile(record);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_NE(text.find("\"status\":130"), std::string::npos) << text;
+  EXPECT_NE(box.Proc().Stderr().find("device closed"), std::string::npos) << box.Proc().Stderr();
 }
 
 }  // namespace

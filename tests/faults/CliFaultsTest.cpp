@@ -2,6 +2,7 @@
 // (exit status, wall time, CPU time, the flash image afterwards).
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,48 @@ TEST_P(CliHangUp, BeforeTheEraseIsAFailureWithNothingErased) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, CliHangUp, ::testing::Values("boot", "prompt"));
+
+// A port that cannot be opened, or whose device goes away, is a failed port in words that name
+// its device and say what the error means; on a line it is counted, also with --loop.
+TEST(CliPortFailures, NameTheDeviceSayWhatTheErrorMeansAndCountAsFailed) {
+  ScratchDir dir;
+  const std::string missing = dir.File("no-such-adapter");
+  SimulatedBox dropped(dir, {"--fast", "--sector-ms", "20", "--hangup-at", "erase"});
+  ASSERT_FALSE(dropped.Device().empty()) << dropped.Proc().Stderr();
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;  // a line of standard error holds this and the device
+    std::string device;
+    std::string out;  // standard output holds this
+  };
+  const std::vector<Case> cases = {
+      {{"--port", missing}, "did not open", missing, ""},
+      {{"--loop", "--port", missing, "--port", missing + "-2"},
+       "did not open",
+       missing,
+       "Summary: " + missing + ": 0 done, 1 failed"},
+      {{"--port", dropped.Device()},
+       "went away (unplugged, or the server closed the connection)",
+       dropped.Device(),
+       ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {ZW_CLI_PATH, "--yes", "--timeout", "30"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    Process p(argv, dir.Path());
+    auto e = p.Wait(kRunLimit);
+    ASSERT_TRUE(e.has_value()) << c.args[1] << " still runs:\n" << p.Stdout() << p.Stderr();
+    EXPECT_EQ(e->status, 1) << p.Stdout() << p.Stderr();
+    const std::string err = p.Stderr();
+    bool named = false;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+      named |= line.find(c.err) != std::string::npos && line.find(c.device) != std::string::npos;
+    }
+    EXPECT_TRUE(named) << "no line with \"" << c.err << "\" and " << c.device << ":\n" << err;
+    EXPECT_NE(p.Stdout().find(c.out), std::string::npos) << p.Stdout();
+  }
+}
 
 // Started where the settings could not be saved: the erase completes, and nothing tries to
 // save them (the program only reads the window's settings file).

@@ -1,8 +1,12 @@
 // A self-pipe: the handler only writes a byte, which is all it may safely do; a thread blocked
-// in read() turns the byte into the flag and the wake-up.
+// in read() turns the byte into the flag and the wake-up. A signal that was ignored when the
+// watch began stays ignored (nohup, a background job, a line's worker, whose parent alone hears
+// the terminal); one held back until now (a worker starts so, and may be told to stop before it
+// could listen) is let through once its handler is in place, and arrives then.
 #include "app/cli/InterruptWatch.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,7 +18,8 @@ namespace cli {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM};
+// Ctrl-C, a polite kill, and the terminal closed.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr char kSignalled = 's';
 constexpr char kStop = 'q';
 
@@ -36,6 +41,7 @@ struct InterruptWatch::State {
   int readFd = -1;
   int writeFd = -1;
   struct sigaction previous[std::size(kSignals)] = {};
+  bool watched[std::size(kSignals)] = {};
   std::thread reader;
 
   void Read() {
@@ -63,15 +69,22 @@ InterruptWatch::InterruptWatch(std::function<void()> wake) : state_(std::make_un
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
+  sigset_t letThrough;
+  sigemptyset(&letThrough);
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &action, &state_->previous[i]);
+    ::sigaction(kSignals[i], nullptr, &state_->previous[i]);
+    if (state_->previous[i].sa_handler == SIG_IGN) continue;
+    ::sigaction(kSignals[i], &action, nullptr);
+    state_->watched[i] = true;
+    sigaddset(&letThrough, kSignals[i]);
   }
+  ::pthread_sigmask(SIG_UNBLOCK, &letThrough, nullptr);
 }
 
 InterruptWatch::~InterruptWatch() {
   if (state_->readFd < 0) return;
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-    ::sigaction(kSignals[i], &state_->previous[i], nullptr);
+    if (state_->watched[i]) ::sigaction(kSignals[i], &state_->previous[i], nullptr);
   }
   const char byte = kStop;
   while (::write(state_->writeFd, &byte, 1) < 0 && errno == EINTR) {

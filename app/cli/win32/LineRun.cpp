@@ -11,6 +11,10 @@ int RunLine(const CliOptions&) {
   return kExitUsage;
 }
 
-void PrepareWorkerProcess() {}
+void PrepareProcess() {}
+
+bool StartedByLineParent() {
+  return false;
+}
 
 }  // namespace cli

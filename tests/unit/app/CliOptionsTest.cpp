@@ -18,8 +18,8 @@ cli::CliParse Parse(std::vector<std::string> args,
   return cli::ParseCliOptions(static_cast<int>(args.size()), argv.data(), platform);
 }
 
-const cli::CliPlatform kLinux{true, true};
-const cli::CliPlatform kWindows{false, false};
+const cli::CliPlatform kLinux{true, true, true};
+const cli::CliPlatform kWindows{false, false, false};
 
 std::string Joined(const std::vector<std::string>& args) {
   std::string all;
@@ -33,12 +33,14 @@ TEST(CliHelp, NamesEveryExitStatusAndEveryShortForm) {
   EXPECT_EQ(help.exitCode, cli::kExitComplete);
   for (const char* line :
        {"-y, --yes", "-q, --quiet", "-h, --help", "--stall SECONDS", "--timeout SECONDS",
-        "  130  interrupted", "  3    timed out (--timeout), or the Box fell silent (--stall)"}) {
+        "  130  interrupted", "  3    timed out (--timeout), or the Box fell silent (--stall)",
+        "quiet for 2 s"}) {
     EXPECT_NE(help.message.find(line), std::string::npos) << "missing: " << line << "\n"
                                                           << help.message;
   }
   for (int status : {cli::kExitComplete, cli::kExitPortError, cli::kExitUsage, cli::kExitTimeout,
-                     cli::kExitDeclined, cli::kExitInterrupted}) {
+                     cli::kExitDeclined, cli::kExitFailed, cli::kExitUnverified,
+                     cli::kExitRecordFailed, cli::kExitInterrupted}) {
     const std::string entry = "\n  " + std::to_string(status) + " ";
     EXPECT_NE(help.message.find(entry), std::string::npos) << "exit status " << status;
   }
@@ -150,14 +152,18 @@ TEST(CliHelp, SaysOnlyWhatHoldsOnThePlatform) {
                                               "--allow-ttyS",
                                               "With several ports",
                                               "Give it again",
-                                              "the highest of theirs"};
+                                              "the highest of theirs",
+                                              "SIGHUP",
+                                              "a second Ctrl-C",
+                                              "/dev/stdout"};
   const std::string linux = cli::CliHelpText(kLinux);
   const std::string windows = cli::CliHelpText(kWindows);
   for (const std::string& text : linuxOnly) {
     EXPECT_NE(linux.find(text), std::string::npos) << "Linux help lacks: " << text;
     EXPECT_EQ(windows.find(text), std::string::npos) << "Windows help has: " << text;
   }
-  for (const std::string text : {"One port at a time", "COM1..COM8, the system's"}) {
+  for (const std::string text :
+       {"One port at a time", "COM1..COM8, the system's", "Ctrl-Break", "console window closed"}) {
     EXPECT_NE(windows.find(text), std::string::npos) << windows;
   }
   for (const std::string& help : {linux, windows}) {

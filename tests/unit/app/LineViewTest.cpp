@@ -237,6 +237,72 @@ TEST(LineViewTable, AnEndedPortSaysWhyAndKeepsItsLastCountedBox) {
       << s.model.Text();
 }
 
+// What a worker or the parent says while the table shows goes under it at once, the table
+// keeping its place, and in full to the error stream when the line ends; elsewhere to the error
+// stream at once. A port that ended on a failure of its own names it in its summary, and a note
+// (which leaves the row alone) does not replace it.
+TEST(LineViewTable, MessagesGoUnderTheTableAtOnceAndInFullWhenTheLineEnds) {
+  Screen s({"/dev/serial/by-id/usb-long-name", "COM2"}, {80, 12});
+  s.view.Apply(0, Progress(Step::Waking, "Serial connected, sending stopbit (12)", "PREPARED"), 0);
+  ASSERT_TRUE(s.Draw(0));
+  cli::WorkerEvent box;
+  box.kind = Kind::ErrorBox;
+  box.caption = "Zanowipe";
+  box.text = "Unable to write to com port (win error code: 1167)";
+  s.view.Apply(0, box, 1);
+  s.view.Note(0, "the server did not confirm DTR off");
+  s.view.Apply(0, Box(1, "failed while waiting for the Box's console"), 1);
+  s.view.Notice("interrupted: waiting for 1 port(s); Ctrl-C again ends them at once");
+  EXPECT_EQ(s.err.str(), "") << "text on the terminal now would tear the table";
+  EXPECT_TRUE(s.Draw(1)) << "the messages are news";
+  EXPECT_EQ(s.model.Scrolled(), 0) << s.model.Text();
+  EXPECT_EQ(s.model.RowOf("PORT"), 0) << s.model.Text();
+  const int totals = s.model.RowOf("Total:");
+  EXPECT_GT(s.model.RowOf("the server did not confirm DTR off"), totals) << s.model.Text();
+  EXPECT_GT(s.model.RowOf("failed while waiting for the Box's console"), totals) << s.model.Text();
+  const int notice = s.model.RowOf("interrupted: waiting");
+  ASSERT_GE(notice, 0) << s.model.Text();
+  EXPECT_EQ(s.model.Lines()[static_cast<std::size_t>(notice)].rfind("interrupted: waiting", 0), 0u)
+      << "a word on the whole line names no port:\n"
+      << s.model.Text();
+  EXPECT_EQ(s.model.Text().find("Unable to write"), std::string::npos)
+      << "only the newest three are shown:\n"
+      << s.model.Text();
+  for (const std::string& line : s.model.Lines()) EXPECT_LT(line.size(), 80u) << line;
+
+  cli::WorkerEvent end;
+  end.kind = Kind::End;
+  end.exitStatus = 1;
+  end.failed = 1;
+  s.view.Apply(0, end, 2);
+  end.exitStatus = 130;
+  end.failed = 0;
+  s.view.Apply(1, end, 2);
+  s.view.Finish(2, s.size);
+  EXPECT_EQ(s.err.str(),
+            "zanowipe-cli: /dev/serial/by-id/usb-long-name: error box [Zanowipe]: Unable to write "
+            "to com port (win error code: 1167)\n"
+            "zanowipe-cli: /dev/serial/by-id/usb-long-name: the server did not confirm DTR off\n"
+            "zanowipe-cli: /dev/serial/by-id/usb-long-name: failed while waiting for the Box's "
+            "console\n"
+            "zanowipe-cli: interrupted: waiting for 1 port(s); Ctrl-C again ends them at once\n");
+  EXPECT_NE(s.out.str().find("Summary: /dev/serial/by-id/usb-long-name: 0 done, 1 failed, 0 "
+                             "unverified (failed while waiting for the Box's console)\n"),
+            std::string::npos)
+      << s.out.str();
+  EXPECT_NE(s.out.str().find("Summary: COM2: 0 done, 0 failed, 0 unverified\n"), std::string::npos)
+      << "an interrupted port has no failure of its own to name:\n"
+      << s.out.str();
+
+  std::ostringstream out, err;
+  cli::LineView lines(out, err, cli::LineView::Mode::Lines, {"COM1"});
+  lines.Note(0, "the server did not confirm DTR off");
+  lines.Notice("interrupted: waiting for 1 port(s)");
+  EXPECT_EQ(err.str(),
+            "zanowipe-cli: COM1: the server did not confirm DTR off\n"
+            "zanowipe-cli: interrupted: waiting for 1 port(s)\n");
+}
+
 TEST(LineViewTable, AResizedTerminalGetsTheTableAnewInsideIt) {
   std::vector<std::string> ports;
   for (int i = 0; i < 16; ++i)
