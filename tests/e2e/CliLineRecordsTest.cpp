@@ -36,6 +36,14 @@ std::vector<std::string> UnderShell(const std::string& setup, std::vector<std::s
   return args;
 }
 
+// Ctrl-C ends a loop that waits for its next Box, with the interrupt's exit status.
+void EndTheLoopWithCtrlC(Process& cli) {
+  cli.Signal(SIGINT);
+  auto e = cli.Wait(30s);
+  ASSERT_TRUE(e.has_value()) << "the loop did not end at SIGINT";
+  EXPECT_EQ(e->status, 130) << cli.Stdout() << cli.Stderr();
+}
+
 // Closing the terminal sends SIGHUP to everything in its foreground process group, the workers
 // as well as the parent: the Box in the middle of its erase is recorded as interrupted, every
 // port is closed and the summary printed, as for SIGTERM.
@@ -200,10 +208,7 @@ TEST(CliLineRecords, LoopTakesABoxThatKeepsTalkingForOneBoxUntilItIsSwitchedOff)
   box.Proc().Signal(SIGUSR1);
   ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(record), "\n") >= 2; }, 30s))
       << cli.Stdout() << cli.Stderr();
-  cli.Signal(SIGINT);
-  auto e = cli.Wait(30s);
-  ASSERT_TRUE(e.has_value()) << "the loop did not end at SIGINT";
-  EXPECT_EQ(e->status, 130) << cli.Stdout() << cli.Stderr();
+  ASSERT_NO_FATAL_FAILURE(EndTheLoopWithCtrlC(cli));
   const std::vector<json> records = Records(record);
   ASSERT_EQ(records.size(), 2u) << ReadFile(record);
   for (const json& r : records) EXPECT_EQ(r.value("status", 0), 3) << r.dump();
@@ -233,10 +238,7 @@ TEST(CliLineRecords, LoopWaitsForADeviceThatWentAwayAndGoesOn) {
   ASSERT_FALSE(second.Device().empty()) << second.Proc().Stderr();
   ASSERT_TRUE(WaitUntil([&] { return Count(ReadFile(record), "\n") >= 2; }, 30s))
       << cli.Stdout() << cli.Stderr();
-  cli.Signal(SIGINT);
-  auto e = cli.Wait(30s);
-  ASSERT_TRUE(e.has_value()) << "the loop did not end at SIGINT";
-  EXPECT_EQ(e->status, 130) << cli.Stdout() << cli.Stderr();
+  ASSERT_NO_FATAL_FAILURE(EndTheLoopWithCtrlC(cli));
   const std::vector<json> records = Records(record);
   ASSERT_EQ(records.size(), 2u) << ReadFile(record);
   EXPECT_EQ(records[0].value("result", ""), "FAILED") << records[0].dump();

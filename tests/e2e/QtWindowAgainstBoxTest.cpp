@@ -75,6 +75,13 @@ class QtWindowAgainstBox : public ::testing::Test {
     button->click();
   }
 
+  // The window on screen, its COM1 the Box's device.
+  void ShowOn(TForm1& form, const SimulatedBox& box) {
+    backend_.CreatePeers(form);
+    backend_.Show(form);
+    drv::SetDeviceMapping("COM1", box.Device());
+  }
+
   // One erase from "Open COM" to the closed port; the Box boots afresh at every open.
   void EraseOnce(
       TForm1& form, bool includeConfig,
@@ -114,9 +121,7 @@ TEST_F(QtWindowAgainstBox, ClicksThroughBothErasesAndTheFlashShowsEach) {
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   InDirectory cwd(dir.Path());
   TForm1 form;
-  backend_.CreatePeers(form);
-  backend_.Show(form);
-  drv::SetDeviceMapping("COM1", box.Device());
+  ShowOn(form, box);
 
   EraseOnce(form, false);
   if (HasFatalFailure()) return;
@@ -141,9 +146,7 @@ TEST_F(QtWindowAgainstBox, AWriteProtectedChipIsAFailedEraseNotACompleteOne) {
   ASSERT_FALSE(box.Device().empty()) << box.Proc().Stderr();
   InDirectory cwd(dir.Path());
   TForm1 form;
-  backend_.CreatePeers(form);
-  backend_.Show(form);
-  drv::SetDeviceMapping("COM1", box.Device());
+  ShowOn(form, box);
 
   EraseOnce(form, false, "Erase failed: the range does not read back erased: crc32 ", "FAILED");
   EXPECT_TRUE(LoopUntil(

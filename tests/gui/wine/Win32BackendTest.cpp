@@ -32,16 +32,6 @@ class Win32BackendTest : public ::testing::Test {
   }
   ~Win32BackendTest() override { gui::App().SetBackend(nullptr); }
 
-  // Runs the backend's loop until pred() holds or timeoutMs passed.
-  bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
-    const DWORD end = GetTickCount() + timeoutMs;
-    while (!pred() && static_cast<LONG>(end - GetTickCount()) > 0) {
-      backend.ProcessMessages();
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return pred();
-  }
-
   Win32Backend backend;
   gui::Form form{"Form1"};
 };
@@ -240,7 +230,7 @@ TEST_F(Win32BackendTest, HandedOverCallsRunFromTheMessageLoop) {
     rt::Post([&] { posted = rt::IsMainThread(); });
     rt::Synchronize([&] { synced = 5; });
   });
-  EXPECT_TRUE(PumpUntil([&] { return posted.load() && synced == 5; }));
+  EXPECT_TRUE(probe::PumpUntil(backend, [&] { return posted.load() && synced == 5; }));
   worker.join();
 }
 
@@ -267,7 +257,8 @@ TEST_F(Win32BackendTest, ErrorBoxIsMessageBoxWithErrorIconAndOkAndTheTimerWaitsF
     probe::PressOk(box);
   });
   t.SetEnabled(true);
-  EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }, 20000));
+  EXPECT_TRUE(probe::PumpUntil(
+      backend, [&] { return ticks >= 3; }, 20000));
   t.SetEnabled(false);
   user.join();
   EXPECT_EQ(seen.caption, "Zanowipe");

@@ -12,6 +12,17 @@
 
 namespace probe {
 
+// Runs a window backend's message loop until pred() holds or timeoutMs passed.
+template <typename Backend>
+bool PumpUntil(Backend& backend, const std::function<bool()>& pred, int timeoutMs = 10000) {
+  const DWORD end = GetTickCount() + timeoutMs;
+  while (!pred() && static_cast<LONG>(end - GetTickCount()) > 0) {
+    backend.ProcessMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+  return pred();
+}
+
 inline std::string ClassOf(HWND h) {
   char name[128] = {};
   GetClassNameA(h, name, sizeof name);

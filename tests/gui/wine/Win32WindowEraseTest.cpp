@@ -69,15 +69,6 @@ class Win32WindowErase : public ::testing::Test {
     gui::App().SetBackend(nullptr);
     app::ResetModuleState();
   }
-  bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
-    const DWORD end = GetTickCount() + timeoutMs;
-    while (!pred() && static_cast<LONG>(end - GetTickCount()) > 0) {
-      backend.ProcessMessages();
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return pred();
-  }
-
   Win32Backend backend;
   fake::FakeCommDriver fake;
 };
@@ -111,9 +102,13 @@ TEST_F(Win32WindowErase, TheNativeWindowShowsEachResultOfTheReadBack) {
     form.cmdOpen.UserClick();
     ASSERT_TRUE(form.Cx1.Connected());
     fake.Receive("SimBox boot loader\r\nHit Enter to stop autoboot:  3");
-    ASSERT_TRUE(PumpUntil([&] { return form.cmdErase.Enabled(); }, 20000)) << form.sBar.PanelText();
+    ASSERT_TRUE(probe::PumpUntil(
+        backend, [&] { return form.cmdErase.Enabled(); }, 20000))
+        << form.sBar.PanelText();
     form.cmdErase.UserClick();
-    ASSERT_TRUE(PumpUntil([&] { return !form.Cx1.Connected(); }, 20000)) << form.sBar.PanelText();
+    ASSERT_TRUE(probe::PumpUntil(
+        backend, [&] { return !form.Cx1.Connected(); }, 20000))
+        << form.sBar.PanelText();
     const HWND window = Win32Backend::WindowOf(form);
     // A leading tab centres a status bar part's text.
     EXPECT_EQ(StatusBarText(window), "\t" + c.status);

@@ -63,6 +63,17 @@ class EraseRunTest : public Form1Test {
     EXPECT_FALSE(form->cmdErase.Enabled());
     EXPECT_FALSE(form->chkConf.Enabled());
   }
+  // A fresh window ready for the user data erase, for the next case of a table: the erase line
+  // has been sent.
+  void StartOverAndErase() {
+    status.clear();
+    state.clear();
+    form.reset();
+    fake.ClearWritten();
+    app::ResetModuleState();
+    RunToReady();
+    Erase(false);
+  }
   // The whole road, with every status text and state word in order and the exact bytes sent.
   void RoadOfOneErase(bool withConfig) {
     RunToReady();
@@ -349,13 +360,7 @@ TEST_F(EraseRunTest, TheReadBackDecidesTheResult) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    status.clear();
-    state.clear();
-    form.reset();
-    fake.ClearWritten();
-    app::ResetModuleState();
-    RunToReady();
-    Erase(false);
+    StartOverAndErase();
     EchoAndPrompt(std::string(EraseScriptUserOnly), c.words);
     if (c.readBack == "silent" || c.readBack.find("boot loader") != std::string::npos) {
       Receive("crc32 a1c00000 400000\r\n" + (c.readBack == "silent" ? "" : c.readBack));
@@ -395,12 +400,7 @@ TEST_F(EraseRunTest, ReadBackSwitchedOffInTheSettingsFile) {
   }
   for (const bool refused : {false, true}) {
     SCOPED_TRACE(refused);
-    state.clear();
-    form.reset();
-    fake.ClearWritten();
-    app::ResetModuleState();
-    RunToReady();
-    Erase(false);
+    StartOverAndErase();
     EchoAndPrompt(std::string(EraseScriptUserOnly),
                   refused ? "Error: start address not on sector boundary\n" : "Erased\n");
     EXPECT_TRUE(form->Timer2.Enabled());
