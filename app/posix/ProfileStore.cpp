@@ -81,15 +81,15 @@ bool IsComment(std::string_view line) {
 
 // The library keeps a comment only with the section or key that follows it, so notes after
 // the last entry would vanish at the first save; they are carried over by hand. A file of
-// nothing but comments keeps them as its header already.
+// nothing but comments keeps them as its header already. Lines end where the library ends
+// them, at a carriage return too: a "comment" that hides an entry behind a lone carriage
+// return would otherwise come back as that entry after the saved ones and undo the save.
 std::string TrailingComments(std::string_view text) {
   std::vector<std::string_view> lines;
   for (std::size_t from = 0; from < text.size();) {
-    const std::size_t end = std::min(text.find('\n', from), text.size());
-    std::string_view line = text.substr(from, end - from);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    from = end + 1;
+    const std::size_t end = std::min(text.find_first_of("\r\n", from), text.size());
+    lines.push_back(text.substr(from, end - from));
+    from = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
   }
   std::size_t first = lines.size();
   while (first > 0 && (IsBlank(lines[first - 1]) || IsComment(lines[first - 1]))) --first;

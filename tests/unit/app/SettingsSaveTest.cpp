@@ -187,6 +187,35 @@ TEST_F(SettingsSaveTest, SaveKeepsCommentsOtherEntriesAndTheirOrder) {
   EXPECT_NE(again.find("; last note"), std::string::npos) << again;
 }
 
+// Notes after the last entry are carried over as notes only: whatever ends their lines, a save
+// takes effect and nothing hidden in them comes back as an entry. (Behind a lone carriage
+// return the library sees an entry, so the note before it is that entry's, not a closing note.)
+TEST_F(SettingsSaveTest, ClosingNotesNeverUndoASave) {
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* closingNote;  // kept once, or nullptr
+  };
+  const Case cases[] = {
+      {"CR LF lines", "[APP]\r\nTOP=10\r\n; last note\r\n", "; last note"},
+      {"an entry behind a lone carriage return", "[APP]\nTOP=10\n; last note\rTOP=120\n", nullptr},
+      {"a lone carriage return ends the file", "[APP]\nTOP=10\n; note\rTOP=120\r; end\r", "; end"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir::Write(path, c.file);
+    TIniFile(path).WriteInteger("APP", "TOP", 123);
+    EXPECT_EQ(TIniFile(path).ReadInteger("APP", "TOP", 0), 123) << TempDir::Read(path);
+    TIniFile(path).WriteInteger("APP", "TOP", 124);
+    const std::string text = TempDir::Read(path);
+    EXPECT_EQ(TIniFile(path).ReadInteger("APP", "TOP", 0), 124) << text;
+    EXPECT_EQ(text.find("120"), std::string::npos) << text;
+    if (c.closingNote == nullptr) continue;
+    EXPECT_NE(text.find(c.closingNote), std::string::npos) << text;
+    EXPECT_EQ(text.find(c.closingNote), text.rfind(c.closingNote)) << text;
+  }
+}
+
 TEST_F(SettingsSaveTest, SaveKeepsTheFilesModeAndALinkToIt) {
   const std::string real = dir.File("shared.ini");
   TempDir::Write(real, "[APP]\nTOP=1\n");
