@@ -190,6 +190,17 @@ std::string Option(int argc, char** argv, const std::string& name, const std::st
   return fallback;
 }
 
+std::vector<std::string> SplitList(const std::string& list) {
+  std::vector<std::string> items;
+  std::size_t from = 0;
+  while (from < list.size()) {
+    const std::size_t comma = std::min(list.find(',', from), list.size());
+    items.push_back(list.substr(from, comma - from));
+    from = comma + 1;
+  }
+  return items;
+}
+
 void Result(const std::string& key, double value, const std::string& unit) {
   std::printf("RESULT %s %.10g %s\n", key.c_str(), value, unit.c_str());
   std::fflush(stdout);

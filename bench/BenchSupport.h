@@ -90,6 +90,8 @@ bool SayWhyNoFigures(const std::string& label, const std::string& skipped, bool 
 bool QuickMode(int argc, char** argv);
 // The value after "--name" on the command line, or fallback.
 std::string Option(int argc, char** argv, const std::string& name, const std::string& fallback);
+// "a,b,c" as its items; none for "".
+std::vector<std::string> SplitList(const std::string& list);
 
 void Result(const std::string& key, double value, const std::string& unit);
 

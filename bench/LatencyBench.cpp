@@ -11,6 +11,7 @@
 // fresh process of its own for each series. All in interleaved rounds, so that load on the
 // machine hits every path alike; each round's figures are printed as ROUND lines, from which
 // scripts/bench.sh takes its per-round ratios.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -101,12 +102,19 @@ int main(int argc, char** argv) {
   const int rounds = quick ? 1 : std::stoi(bench::Option(argc, argv, "rounds", "5"));
   const int perRound = samples / rounds;
 
+  // --only KEY[,KEY...] runs those paths alone (no ratios then): for profiling.
+  const std::vector<std::string> only = bench::SplitList(bench::Option(argc, argv, "only", ""));
   std::vector<Path> paths;
   for (const bench::Peer& peer : bench::LatencyPeers(argc, argv)) {
+    if (!only.empty() && std::find(only.begin(), only.end(), peer.key) == only.end()) continue;
     paths.push_back({peer});
     paths.back().skipped = peer.missing;
   }
-  const Method methods[] = {Method::kAnswer, Method::kIndependent};
+  // --method answer|independent runs one method alone, likewise.
+  const std::string method = bench::Option(argc, argv, "method", "");
+  std::vector<Method> methods;
+  if (method != "independent") methods.push_back(Method::kAnswer);
+  if (method != "answer") methods.push_back(Method::kIndependent);
 
   // Interleaved rounds, so that a burst of load on the machine hits every path alike.
   for (int r = 1; r <= rounds; ++r) {
@@ -148,7 +156,7 @@ int main(int argc, char** argv) {
       Report("latency." + std::string(KeyOf(m)) + "." + p.peer.key, p.series[Index(m)], 0);
     }
   }
-  if (ok) {
+  if (ok && only.empty()) {
     for (const Method m : methods) PrintRatios(m, paths);
   }
   bench::Result("latency.samples", perRound * rounds, "count");

@@ -532,6 +532,18 @@ $(thr_row pyserial "pyserial, reader thread + queue")
 The 64 KiB queue against Qt Serial Port, within each round: throughput $(ratio_text throughput.tcomx_64k throughput.qt), CPU a MB
 $(ratio_text throughput.tcomx_64k.cpu_per_mb throughput.qt.cpu_per_mb), wake-ups a MB $(ratio_text throughput.tcomx_64k.wakeups_per_mb throughput.qt.wakeups_per_mb).
 
+Where the wake-ups a MB come from: under \`smThreadSync\` each round of the handler wakes the
+process three times (the watcher on the line, the main thread for the handler, the watcher again
+when the handler has run: \`strace -f\` of the latency path shows these and no others), where Qt
+Serial Port's one thread wakes once for each \`readyRead\`. The component makes up for it with
+larger rounds: the engine takes in what the line holds up to the queue's size while the handler
+runs, $(r throughput.tcomx_64k.bytes_per_call %.0f) bytes a handler call in these runs against Qt's
+$(r throughput.qt.bytes_per_call %.0f) a \`readAll\`. Three wake-ups a round then come to about
+3,000,000 / $(r throughput.tcomx_64k.bytes_per_call %.0f) a MB, one a round to about 1,000,000 /
+$(r throughput.qt.bytes_per_call %.0f); the writer's own wake-ups (each time the pty has room for it
+again) make up the rest of each figure. How large the rounds get depends on how far the writer
+runs ahead of the reader, that is on the load of the machine, and so does the ratio.
+
 **This ratio depends on the machine's load more than on anything else.** Over the runs made
 while this was worked on, the raw loop moved 35-240 MB/s with the load of the machine, and the
 ratios of every path with it. What held the component back was not its own code but what it
@@ -733,6 +745,18 @@ took 6-12 us); the wake-ups a byte did.
 | outcome read without the lock (f888e8b) | 6.0-6.1 | 660-670 | 12-18 | 4,380-4,440 | 0.63-0.72x |
 | headless loop woken after its unlock (3c70d11) | 5.6-5.7 | not measured | | | |
 
+- **An emptied line is not read or polled again until its next byte** (ac59e38;
+  `serial/driver/posix/engine/CommEngine.cpp`, `CommPort.*`). A `read()` or `poll()` of an
+  empty pseudo-terminal first waits for the kernel's buffer worker, which the byte's own wake-up
+  has usually pushed off the processor, so reading the line until it said `EAGAIN` (and polling
+  it) cost the leading thread a further sleep now and then. The leader now sleeps on an `epoll`
+  set that holds the line edge-triggered and reads the line only after an edge or while its last
+  read filled the buffer. Measured with bytes arriving on their own, builds before and after run
+  interleaved (six and nine rounds each, on a quiet machine): `smNone` went from 1.06-1.10
+  wake-ups a byte to 1.00 in every round; the tool's path stayed at 2.94-3.00 (its third wake-up
+  is the watcher resuming after the handler, which the contract allows); the p50s did not move
+  beyond their noise (the median round of `smThreadSync` against raw plus one hop 1.10x before,
+  1.08x and 1.20x after in two series of runs, while the raw loop's own p50 moved 41-82 us).
 - **A pseudo-terminal's line is not marked** (aa141b5; `serial/driver/posix/tty/LineSettings.*`,
   `TtyLine.*`). The engine had every tty mark line errors and breaks in-band (`PARMRK` with
   `INPCK`), which makes the kernel's worker look at each byte on its way to the reader; a pty

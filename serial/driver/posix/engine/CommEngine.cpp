@@ -2,6 +2,7 @@
 // timeouts, events and the hang-up. Every function here runs with the port's mutex held. Who
 // leads is CommLead.cpp's business.
 #include <poll.h>
+#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,14 +26,24 @@ int CommPort::MillisecondsUntil(Clock::time_point deadline, Clock::time_point no
 bool CommPort::WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
                              std::optional<Clock::time_point> until) {
   const PollPlan plan = PlanPoll();
-  pollfd fds[3] = {};
-  // After a hang-up the descriptor would report POLLHUP for ever: it is left out.
-  fds[0].fd = hungUp_ ? -1 : line_->Fd();
-  fds[0].events = plan.lineEvents;
+  pollfd fds[4] = {};
+  // Input is waited for through the port's epoll set, where the line is edge-triggered: a
+  // pseudo-terminal's poll of an empty line first waits for the kernel's buffer worker, which
+  // the byte's own wake-up has usually pushed off the processor, so polling the line itself
+  // after each byte cost the leader a second sleep. After a hang-up the line would report for
+  // ever: it is left out, as it is while the queue is full (the edge waits in the set).
+  const bool input = !hungUp_ && (plan.lineEvents & POLLIN) != 0;
+  const bool output = !hungUp_ && (plan.lineEvents & POLLOUT) != 0;
+  fds[0].fd = input ? inputFd_ : -1;
+  fds[0].events = POLLIN;
   fds[1].fd = wakeFd_;
   fds[1].events = POLLIN;
   fds[2].fd = callerFd;
   fds[2].events = POLLIN;
+  // The line itself is polled for output, which is rare, and while the queue is full, for a
+  // hang-up (it then holds input, so its poll does not wait for the buffer worker).
+  fds[3].fd = !hungUp_ && (output || !input) ? line_->Fd() : -1;
+  fds[3].events = output ? POLLOUT : 0;
   // Input the line already holds is taken at once, as if the descriptor had reported it.
   polled_ = plan;
   if (until && (!polled_.deadline || *until < *polled_.deadline)) polled_.deadline = until;
@@ -40,17 +51,25 @@ bool CommPort::WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
                       : polled_.deadline ? MillisecondsUntil(*polled_.deadline, Clock::now())
                                          : -1;
   lock.unlock();
-  const int ready = ::poll(fds, 3, timeout);
+  const int ready = ::poll(fds, 4, timeout);
+  std::uint32_t lineReport = 0;
+  if (ready > 0 && (fds[0].revents & POLLIN)) {
+    // Taking the edge out of the set, so that the next poll sleeps until the next one.
+    epoll_event event{};
+    if (::epoll_wait(inputFd_, &event, 1, 0) == 1) lineReport = event.events;
+  }
   lock.lock();
   if (stopping_) return true;
   if (ready > 0 && (fds[1].revents & POLLIN)) {
     std::uint64_t count;
     [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
   }
-  if (plan.inputHeld) PullFromLine();
-  if (ready > 0 && fds[0].fd >= 0 && fds[0].revents != 0) {
-    const short revents = fds[0].revents;
-    if (revents & (POLLIN | POLLHUP | POLLERR)) PullFromLine();
+  if (lineReport & (EPOLLIN | EPOLLHUP | EPOLLERR)) lineMayHoldInput_ = true;
+  if (plan.inputHeld || lineMayHoldInput_) PullFromLine();
+  if (lineReport & (EPOLLHUP | EPOLLERR)) HangUp();
+  if (ready > 0 && fds[3].fd >= 0 && fds[3].revents != 0) {
+    const short revents = fds[3].revents;
+    if (revents & (POLLHUP | POLLERR)) PullFromLine();
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp();
     if ((revents & POLLOUT) && !hungUp_) {
       writeBlocked_ = false;
@@ -72,7 +91,7 @@ CommPort::PollPlan CommPort::PlanPoll() const {
     const bool queueFull = rx_.Free() == 0;
     const bool output = (writeBlocked_ && !line_->OutputSuspended()) || line_->OwnOutputWaiting();
     plan.lineEvents = static_cast<short>((queueFull ? 0 : POLLIN) | (output ? POLLOUT : 0));
-    plan.inputHeld = !queueFull && line_->InputHeld();
+    plan.inputHeld = !queueFull && (line_->InputHeld() || lineMayHoldInput_);
   }
   auto consider = [&plan](const std::optional<Clock::time_point>& t) {
     if (t && (!plan.deadline || *t < *plan.deadline)) plan.deadline = t;
@@ -91,6 +110,16 @@ CommPort::PollPlan CommPort::PlanPoll() const {
 
 // ---- receive ----
 
+// A line read to its end announces what comes next by an edge in the port's epoll set (see
+// WatchLineOnce). Until then a tty that says it holds nothing is not read: a read of an empty
+// pseudo-terminal first waits for the kernel's buffer worker.
+bool CommPort::LineMayHaveInput() {
+  if (!lineMayHoldInput_ && (line_->InputHeld() || line_->InputPending())) {
+    lineMayHoldInput_ = true;
+  }
+  return lineMayHoldInput_;
+}
+
 void CommPort::PullFromLine(std::uint32_t beyond) {
   ServeReads(Clock::now());
   if (lineDrained_ || stopping_) return;
@@ -99,9 +128,11 @@ void CommPort::PullFromLine(std::uint32_t beyond) {
     // A line never yields more bytes than it reads, nor decoding more than it is given, so
     // reading at most the free space can never overflow the queue.
     const std::uint32_t room = rx_.Free(beyond);
-    if (room == 0) return;
+    if (room == 0 || !LineMayHaveInput()) return;
     const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
+    lineMayHoldInput_ = in.more;
     if (in.bytes > 0) {
+      takenSinceWait_ += in.bytes;
       const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, in.bytes);
       if (arrival.errors != 0) RecordErrors(arrival.errors);
       RaiseEvents(arrival.events);
@@ -131,8 +162,11 @@ bool CommPort::TopUpFromLine() {
   std::uint8_t chunk[4096];
   const std::uint32_t room = rx_.Free();
   if (room == 0) return false;
+  if (!LineMayHaveInput()) return false;
   const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
+  lineMayHoldInput_ = in.more;
   if (in.bytes > 0) {
+    takenSinceWait_ += in.bytes;
     const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, in.bytes);
     if (arrival.errors != 0) RecordErrors(arrival.errors);
     RaiseEvents(arrival.events);

@@ -3,6 +3,7 @@
 #include "serial/driver/posix/engine/CommPort.h"
 
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -17,6 +18,9 @@ namespace {
 
 // Larger receive queues are refused like an allocation the driver cannot make.
 constexpr std::uint32_t kLargestQueue = 64u << 20;
+// A round that took in more than a device delivers at a time (a UART's FIFO, a USB adapter's
+// packet): the line is streaming.
+constexpr std::size_t kStreamingRound = 512;
 // What ClearCommError takes in beyond a full queue to count it: a tty's input buffer.
 constexpr std::uint32_t kLookBeyondAFullQueue = 4096;
 constexpr std::uint32_t kLineEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
@@ -32,7 +36,16 @@ std::shared_ptr<CommPort> CommPort::Start(std::unique_ptr<Line> line, const std:
     *error = WinErrorFromErrno(errno, ErrnoContext::kOpen);
     return nullptr;  // the line closes with its owner
   }
-  std::shared_ptr<CommPort> port(new CommPort(std::move(line), wakeFd));
+  const int inputFd = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event input{};
+  input.events = EPOLLIN | EPOLLET;
+  if (inputFd < 0 || ::epoll_ctl(inputFd, EPOLL_CTL_ADD, line->Fd(), &input) != 0) {
+    *error = WinErrorFromErrno(errno, ErrnoContext::kOpen);
+    if (inputFd >= 0) ::close(inputFd);
+    ::close(wakeFd);
+    return nullptr;
+  }
+  std::shared_ptr<CommPort> port(new CommPort(std::move(line), wakeFd, inputFd));
   {
     // What the line took in before the engine existed (a server's first bytes, read while its
     // options were negotiated) is queued like bytes the kernel held at the open.
@@ -45,8 +58,8 @@ std::shared_ptr<CommPort> CommPort::Start(std::unique_ptr<Line> line, const std:
   return port;
 }
 
-CommPort::CommPort(std::unique_ptr<Line> line, int wakeFd)
-    : line_(std::move(line)), wakeFd_(wakeFd) {
+CommPort::CommPort(std::unique_ptr<Line> line, int wakeFd, int inputFd)
+    : line_(std::move(line)), wakeFd_(wakeFd), inputFd_(inputFd) {
   rx_.SetMarked(line_->MarksLineErrors());
 }
 
@@ -57,6 +70,7 @@ CommPort::~CommPort() {
     // The engine never started.
     line_->Close();
     ::close(wakeFd_);
+    ::close(inputFd_);
   }
 }
 
@@ -93,6 +107,7 @@ void CommPort::Close() {
   // touches neither the line nor the wake-up.
   line_->Close();
   ::close(wakeFd_);
+  ::close(inputFd_);
 }
 
 std::uint32_t CommPort::SetCommState(const Dcb& dcb) {
@@ -165,6 +180,13 @@ std::uint32_t CommPort::WaitCommEvent(std::uint32_t* eventMask, Overlapped* ov) 
   if (closed_) return kErrorInvalidHandle;
   if (mask_ == 0 || waitOv_ != nullptr || eventMask == nullptr) return kErrorInvalidParameter;
   BeginTransfer(ov);
+  // In a stream (the history completes this wait at once, or the last round took in more than
+  // a device delivers at a time) the wait takes in what the line is bringing, even if that means
+  // waiting for a pseudo-terminal's buffer worker to finish its batch: each round then carries
+  // a whole batch. Otherwise it reads only what the line says it holds, so that it does not
+  // wait for the worker still finishing the delivery that woke the port.
+  if (history_ != 0 || takenSinceWait_ >= kStreamingRound) lineMayHoldInput_ = true;
+  takenSinceWait_ = 0;
   PullFromLine();
   if (history_ != 0) {
     *eventMask = history_;
@@ -256,15 +278,14 @@ std::uint32_t CommPort::ClearCommError(std::uint32_t* errors, ComStat* stat) {
   // more has come; what lies further stays with the line, held back by its flow control.
   // Asked first: the status of an empty line is read without a read() (a handler's
   // BytesWaiting, right after the lead took in what woke it).
-  const bool linePending = !lineDrained_ && (line_->InputHeld() || line_->InputPending());
-  if (linePending) {
+  if (!lineDrained_ && LineMayHaveInput()) {
     // What arrives while the line is read is taken in (and counted) too, as long as it keeps
     // coming and the queue has room: the handler that asked reads it with the rest.
     std::size_t before;
     do {
       before = rx_.Size();
       PullFromLine(kLookBeyondAFullQueue);
-    } while (rx_.Size() > before && !lineDrained_ && line_->InputPending());
+    } while (rx_.Size() > before && !lineDrained_ && LineMayHaveInput());
   } else {
     ServeReads(Clock::now());
   }

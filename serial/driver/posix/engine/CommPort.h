@@ -141,7 +141,7 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
     std::optional<Clock::time_point> deadline;
   };
 
-  CommPort(std::unique_ptr<Line> line, int wakeFd);
+  CommPort(std::unique_ptr<Line> line, int wakeFd, int inputFd);
 
   static int MillisecondsUntil(Clock::time_point deadline, Clock::time_point now);
 
@@ -176,6 +176,9 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   // Receive side.
   // Takes in what the line holds, as far as the queue has room (and `beyond` bytes more).
   void PullFromLine(std::uint32_t beyond = 0);
+  // Whether a read of the line may find something now (asking the line only when it was last
+  // read to its end).
+  bool LineMayHaveInput();
   bool TopUpFromLine();
   void TakeLineReports(const Line::Input& in);
   void ServeReads(Clock::time_point now);
@@ -201,6 +204,7 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   std::condition_variable leadGiven_;     // nobody leads any more
   std::unique_ptr<Line> line_;
   int wakeFd_;
+  int inputFd_;  // epoll set with the line, edge-triggered for input
   std::thread engine_;
   std::unique_ptr<LineActivity> lineWatcher_;
 
@@ -213,9 +217,11 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   PollPlan polled_;             // what the leader's poll waits for
   bool closed_ = false;
   bool stopping_ = false;
-  bool hungUp_ = false;        // the device is gone: transfers fail, the engine ignores the fd
-  bool lineDrained_ = false;   // everything the kernel held after the hang-up has been read
-  bool writeBlocked_ = false;  // the line refused more output: wait for POLLOUT
+  bool hungUp_ = false;             // the device is gone: transfers fail, the engine ignores the fd
+  bool lineDrained_ = false;        // everything the kernel held after the hang-up has been read
+  bool lineMayHoldInput_ = false;   // the line was not read to its end since its last edge
+  std::size_t takenSinceWait_ = 0;  // bytes taken in from the line since WaitCommEvent
+  bool writeBlocked_ = false;       // the line refused more output: wait for POLLOUT
   bool bytesSentSinceEmpty_ = false;  // EV_TXEMPTY is owed once the output has drained
   bool outputSeenEmpty_ = false;      // the line said its output was empty, and nothing was sent
                                       // since: ClearCommError need not ask again

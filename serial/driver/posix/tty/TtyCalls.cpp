@@ -25,7 +25,7 @@ bool SystemIsPseudoTerminal(int fd) {
 }  // namespace
 
 TtyCalls SystemTtyCalls() {
-  return TtyCalls{&::tcgetattr, &SystemOutputQueued, &SystemIsPseudoTerminal, &::close};
+  return TtyCalls{&::tcgetattr, &SystemOutputQueued, &SystemIsPseudoTerminal, &::close, &::read};
 }
 
 TtyCalls& Tty() {

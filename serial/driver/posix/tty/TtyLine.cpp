@@ -106,7 +106,7 @@ void TtyLine::LetOutputLeave() {
 Line::Input TtyLine::Read(std::uint8_t* buffer, std::size_t max) {
   Input in;
   for (;;) {
-    const ssize_t n = ::read(fd_, buffer, max);
+    const ssize_t n = Tty().read(fd_, buffer, max);
     if (n > 0) {
       in.bytes = static_cast<std::size_t>(n);
       in.more = in.bytes == max;
