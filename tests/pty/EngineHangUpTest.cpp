@@ -84,4 +84,20 @@ TEST_P(HangUp, TheEngineStopsWatchingADeadDevice) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, HangUp, EveryLine(), LineName);
 
+// A full queue takes nothing more from the line, so the line is not watched for input then; the
+// device going away meanwhile is still seen.
+using TtyHangUp = TtyEngineTest;
+TEST_F(TtyHangUp, ADeviceThatGoesWhileTheQueueIsFullFailsAPendingWait) {
+  ASSERT_TRUE(D().SetupComm(h_, 64, 64));
+  ASSERT_TRUE(D().SetCommMask(h_, drv::kEvBreak));  // nothing a pty brings
+  pty_.Send(std::string(200, 'x'));
+  AwaitInQueue(200);
+  std::uint32_t events = 0;
+  Transfer wait;
+  ASSERT_FALSE(D().WaitCommEvent(h_, &events, &wait.ov));
+  pty_.CloseMaster();
+  ASSERT_TRUE(wait.WaitDone(Ms(3000))) << "the hang-up went unseen behind the full queue";
+  EXPECT_EQ(Finish(wait).error, drv::kErrorDeviceNotConnected);
+}
+
 }  // namespace
