@@ -755,8 +755,9 @@ took 6-12 us); the wake-ups a byte did.
   interleaved (six and nine rounds each, on a quiet machine): `smNone` went from 1.06-1.10
   wake-ups a byte to 1.00 in every round; the tool's path stayed at 2.94-3.00 (its third wake-up
   is the watcher resuming after the handler, which the contract allows); the p50s did not move
-  beyond their noise (the median round of `smThreadSync` against raw plus one hop 1.10x before,
-  1.08x and 1.20x after in two series of runs, while the raw loop's own p50 moved 41-82 us).
+  beyond their noise (the median round of `smThreadSync` against raw plus one hop 1.12x and
+  1.10x before, 1.08x and 1.20x after in the two series, while the raw loop's own p50 moved
+  41-82 us from round to round).
 - **A pseudo-terminal's line is not marked** (aa141b5; `serial/driver/posix/tty/LineSettings.*`,
   `TtyLine.*`). The engine had every tty mark line errors and breaks in-band (`PARMRK` with
   `INPCK`), which makes the kernel's worker look at each byte on its way to the reader; a pty
