@@ -40,8 +40,8 @@ bool CommPort::WatchLineOnce(std::unique_lock<std::mutex>& lock, int callerFd,
   fds[1].events = POLLIN;
   fds[2].fd = callerFd;
   fds[2].events = POLLIN;
-  // The line itself is polled for output, which is rare, and while the queue is full, for a
-  // hang-up (it then holds input, so its poll does not wait for the buffer worker).
+  // The line itself is polled only for output, which is rare, and while the queue is full, for
+  // a hang-up.
   fds[3].fd = !hungUp_ && (output || !input) ? line_->Fd() : -1;
   fds[3].events = output ? POLLOUT : 0;
   // Input the line already holds is taken at once, as if the descriptor had reported it.
@@ -123,21 +123,10 @@ bool CommPort::LineMayHaveInput() {
 void CommPort::PullFromLine(std::uint32_t beyond) {
   ServeReads(Clock::now());
   if (lineDrained_ || stopping_) return;
-  std::uint8_t chunk[4096];
   for (;;) {
-    // A line never yields more bytes than it reads, nor decoding more than it is given, so
-    // reading at most the free space can never overflow the queue.
     const std::uint32_t room = rx_.Free(beyond);
     if (room == 0 || !LineMayHaveInput()) return;
-    const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
-    lineMayHoldInput_ = in.more;
-    if (in.bytes > 0) {
-      takenSinceWait_ += in.bytes;
-      const ReceiveQueue::Arrival arrival = rx_.Accept(chunk, in.bytes);
-      if (arrival.errors != 0) RecordErrors(arrival.errors);
-      RaiseEvents(arrival.events);
-    }
-    TakeLineReports(in);
+    const Line::Input in = TakeFromLine(room);
     if (in.bytes > 0) ServeReads(Clock::now());
     if (in.gone) {
       // The device is gone. What it sent before is in the queue now.
@@ -149,20 +138,12 @@ void CommPort::PullFromLine(std::uint32_t beyond) {
   }
 }
 
-// Errors and events the line reported beside its data (a serial server's notifications).
-void CommPort::TakeLineReports(const Line::Input& in) {
-  if (in.errors != 0) RecordErrors(in.errors);
-  if (in.events != 0) RaiseEvents(in.events);
-}
-
-// One chunk from the line into the empty queue, for a read being served; false when the line
-// has nothing now. Endings and line errors are left to PullFromLine, which may complete reads.
-bool CommPort::TopUpFromLine() {
-  if (lineDrained_ || hungUp_ || stopping_ || rules_.abortOnError || rx_.Size() != 0) return false;
+// One read of the line into the queue, with the errors and events the line reported beside
+// its data (a serial server's notifications).
+Line::Input CommPort::TakeFromLine(std::uint32_t room) {
+  // A line never yields more bytes than it reads, nor decoding more than it is given, so
+  // reading at most the free space can never overflow the queue.
   std::uint8_t chunk[4096];
-  const std::uint32_t room = rx_.Free();
-  if (room == 0) return false;
-  if (!LineMayHaveInput()) return false;
   const Line::Input in = line_->Read(chunk, std::min<std::size_t>(room, sizeof chunk));
   lineMayHoldInput_ = in.more;
   if (in.bytes > 0) {
@@ -171,8 +152,18 @@ bool CommPort::TopUpFromLine() {
     if (arrival.errors != 0) RecordErrors(arrival.errors);
     RaiseEvents(arrival.events);
   }
-  TakeLineReports(in);  // no abort here: abort-on-error lines are not topped up
-  return in.bytes > 0;
+  if (in.errors != 0) RecordErrors(in.errors);
+  if (in.events != 0) RaiseEvents(in.events);
+  return in;
+}
+
+// One chunk from the line into the empty queue, for a read being served; false when the line
+// has nothing now. Endings and line errors are left to PullFromLine, which may complete reads.
+bool CommPort::TopUpFromLine() {
+  if (lineDrained_ || hungUp_ || stopping_ || rules_.abortOnError || rx_.Size() != 0) return false;
+  const std::uint32_t room = rx_.Free();
+  if (room == 0 || !LineMayHaveInput()) return false;
+  return TakeFromLine(room).bytes > 0;  // no abort here: abort-on-error lines are not topped up
 }
 
 void CommPort::StartRead(PendingRead& r, Clock::time_point now) {

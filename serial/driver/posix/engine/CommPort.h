@@ -180,7 +180,7 @@ class CommPort final : public rt::EventDriver, public std::enable_shared_from_th
   // read to its end).
   bool LineMayHaveInput();
   bool TopUpFromLine();
-  void TakeLineReports(const Line::Input& in);
+  Line::Input TakeFromLine(std::uint32_t room);
   void ServeReads(Clock::time_point now);
   void StartRead(PendingRead& r, Clock::time_point now);
   bool ReadIsDone(const PendingRead& r, Clock::time_point now, bool starting) const;
